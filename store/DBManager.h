@@ -1,0 +1,71 @@
+#pragma once
+
+#include "Note.h"
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <mutex>
+
+namespace SQLite { class Database; }
+
+// The local store: "~/.tovik/tovik.db" with its tables "user" and "notes".
+//
+// The store keeps one current connection in `db`. Every note operation opens a
+// fresh connection, installs it as the current one and runs its statements on
+// it; a replaced connection closes once the last statement holding it is done.
+// Operations fail by throwing DBError or the SQLite layer's SQLite::Exception.
+class DBManager {
+public:
+    using Connection = std::shared_ptr<SQLite::Database>;
+
+    DBManager();
+    ~DBManager();
+    DBManager(const DBManager &) = delete;
+    DBManager &operator=(const DBManager &) = delete;
+
+    // The process-wide store every caller uses.
+    static DBManager &shared();
+
+    // "~/.tovik/tovik.db" with "~" replaced by the user's home folder ($HOME).
+    static QString databasePath();
+
+    void setupDatabase();
+    void addMissingNoteColumns();
+    bool tableHasColumns(const QString &table, const QStringList &columns);
+    void createLocalUser();
+
+    QString createNote();
+
+    bool saveNote(const QString &noteId, const QByteArray &content, int64_t type, bool isdeleted,
+                  const QString &title, int64_t isfavorite, const QString &filelink);
+    bool deleteNote(const QString &noteId);
+    bool updateFavoriteStatus(const QString &noteId, int64_t isfavorite);
+    bool deleteNotePermanently(const QString &noteId);
+
+    bool deleteLocallyDeletedNotes();
+    QList<Note> fetchAllNotes();
+    QList<Note> fetchNotesForSync();
+    Note fetchNote(const QString &noteId);
+    void upsertNote(const Note &note);
+
+    // The current connection (empty until something installed one).
+    Connection db() const;
+
+private:
+    void installDb(Connection connection);
+    void createTables();
+    void upgradeTablesIfNeeded();
+
+    mutable std::mutex m_dbMutex;
+    Connection m_db;
+};
+
+// True when both contents hold the same to-do list, item by item.
+bool compareTodoItems(const QByteArray &a, const QByteArray &b);
+
+// 40 lower-case hex digits of the SHA-1 of the text's UTF-8 bytes.
+QString sha1Hex(const QString &text);
+
+// A fresh note identifier: sha1Hex(new upper-case UUID text + "-" + now).
+QString makeNoteId(int64_t now);
