@@ -54,6 +54,12 @@ public:
 
 private:
     void installDb(Connection connection);
+    // The opening step of every note operation: a new connection on the file
+    // (created when missing, its folder not), installed as `db`. A failed open
+    // throws and leaves `db` as it was.
+    void openNewConnection();
+    // Runs one statement without results on the current connection, if any.
+    void execute(const char *sql);
     void createTables();
     void upgradeTablesIfNeeded();
 

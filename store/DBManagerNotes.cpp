@@ -1,0 +1,223 @@
+#include "DBManager.h"
+
+#include "DBError.h"
+#include "ItemType.h"
+#include "StoreStatement.h"
+#include "TextEquality.h"
+
+#include <optional>
+
+namespace {
+
+constexpr const char *kInsertNote =
+        R"(INSERT INTO "notes" ("noteid", "content", "type", "isdeleted", "createdtime", "lastmodifiedtime", "title", "isfavorite", "filelink", "isbackup") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?))";
+constexpr const char *kSelectNoteById = R"(SELECT * FROM "notes" WHERE ("noteid" = ?) LIMIT 1)";
+constexpr const char *kSaveNote =
+        R"(UPDATE "notes" SET "content" = ?, "type" = ?, "isdeleted" = ?, "lastmodifiedtime" = ?, "title" = ?, "isfavorite" = ?, "filelink" = ? WHERE ("noteid" = ?))";
+constexpr const char *kSoftDeleteNote = R"(UPDATE "notes" SET "isdeleted" = ?, "lastmodifiedtime" = ? WHERE ("noteid" = ?))";
+constexpr const char *kUpdateFavorite = R"(UPDATE "notes" SET "isfavorite" = ?, "lastmodifiedtime" = ? WHERE ("noteid" = ?))";
+constexpr const char *kDeleteNote = R"(DELETE FROM "notes" WHERE ("noteid" = ?))";
+constexpr const char *kSelectLiveNotes = R"(SELECT * FROM "notes" WHERE NOT ("isdeleted") ORDER BY "lastmodifiedtime" DESC)";
+constexpr const char *kSelectNotesForSync = R"(SELECT * FROM "notes" WHERE ("isbackup" = ?) ORDER BY "lastmodifiedtime" DESC)";
+constexpr const char *kPurgeDeletedNotes = R"(DELETE FROM "notes" WHERE ("isdeleted" = ?))";
+constexpr const char *kUpsertUpdateNote =
+        R"(UPDATE "notes" SET "content" = ?, "type" = ?, "isdeleted" = ?, "lastmodifiedtime" = ?, "title" = ?, "isfavorite" = ?, "filelink" = ?, "isbackup" = ? WHERE ("noteid" = ?))";
+
+DBManager::Connection requireConnection(const DBManager &store)
+{
+    DBManager::Connection connection = store.db();
+    if (!connection)
+        throw DBError::databaseNotInitialized();
+    return connection;
+}
+
+// Binds the ten columns of a new row, "isbackup" last and always 0.
+void bindNewRow(SQLite::Statement &insert, const Note &note)
+{
+    store::bindText(insert, 1, note.id);
+    store::bindBlob(insert, 2, note.content);
+    insert.bind(3, note.type);
+    store::bindBool(insert, 4, note.isdeleted);
+    insert.bind(5, note.createdDate);
+    insert.bind(6, note.lastModifiedDate);
+    store::bindText(insert, 7, note.title);
+    insert.bind(8, note.isfavorite);
+    store::bindText(insert, 9, note.filelink);
+    insert.bind(10, static_cast<int64_t>(0));
+}
+
+QList<Note> readNoteList(const DBManager &store, const char *sql, std::optional<int64_t> parameter)
+{
+    store::IssuedStatement select(requireConnection(store), sql);
+    if (parameter)
+        select.statement.bind(1, *parameter);
+    const store::NoteColumns columns(select.statement);
+    QList<Note> notes;
+    while (select.statement.executeStep())
+        notes.append(store::readNote(select.statement, columns));
+    return notes;
+}
+
+// Runs an UPDATE or DELETE that addresses one note; matching no row means the
+// identifier is unknown.
+template<typename Bind>
+void changeOneNote(const DBManager &store, const char *sql, Bind bind)
+{
+    store::IssuedStatement change(requireConnection(store), sql);
+    bind(change.statement);
+    if (change.statement.exec() == 0)
+        throw DBError::noteNotFound();
+}
+
+} // namespace
+
+QString DBManager::createNote()
+{
+    openNewConnection();
+    const int64_t now = store::secondsSinceEpoch();
+    const Note note{makeNoteId(now), QByteArray(), 1, false, now, now, QString(), 0, QString()};
+    store::IssuedStatement insert(requireConnection(*this), kInsertNote);
+    bindNewRow(insert.statement, note);
+    insert.statement.exec();
+    return note.id;
+}
+
+bool DBManager::saveNote(const QString &noteId, const QByteArray &content, int64_t type, bool isdeleted,
+                         const QString &title, int64_t isfavorite, const QString &filelink)
+{
+    openNewConnection();
+    {
+        store::IssuedStatement select(requireConnection(*this), kSelectNoteById);
+        store::bindText(select.statement, 1, noteId);
+        if (!select.statement.executeStep())
+            throw DBError::noteNotFound();
+
+        // Every compared column is read (and type-checked) before any decision,
+        // so a damaged row fails the save instead of being half compared.
+        const SQLite::Statement &row = select.statement;
+        const QByteArray storedContent = store::readBlob(row, store::requireColumn(row, "content"));
+        const int64_t storedType = store::readInteger(row, store::requireColumn(row, "type"));
+        const bool storedDeleted = store::readInteger(row, store::requireColumn(row, "isdeleted")) != 0;
+        const QString storedTitle = store::readText(row, store::requireColumn(row, "title"));
+        const int64_t storedFavorite = store::readInteger(row, store::requireColumn(row, "isfavorite"));
+        const QString storedFilelink = store::readText(row, store::requireColumn(row, "filelink"));
+
+        const bool allEqual = content == storedContent && type == storedType && isdeleted == storedDeleted
+                && sameText(title, storedTitle) && isfavorite == storedFavorite && sameText(filelink, storedFilelink);
+        if (allEqual)
+            return true;
+
+        // Only a content change is worth a write; a to-do list counts as
+        // unchanged when it holds the same items, however it is spelled.
+        const bool contentUnchanged = type == rawValue(ItemType::todo) ? compareTodoItems(content, storedContent)
+                                                                       : content == storedContent;
+        if (contentUnchanged)
+            return true;
+    }
+
+    const int64_t now = store::secondsSinceEpoch();
+    changeOneNote(*this, kSaveNote, [&](SQLite::Statement &update) {
+        store::bindBlob(update, 1, content);
+        update.bind(2, type);
+        store::bindBool(update, 3, isdeleted);
+        update.bind(4, now);
+        store::bindText(update, 5, title);
+        update.bind(6, isfavorite);
+        store::bindText(update, 7, filelink);
+        store::bindText(update, 8, noteId);
+    });
+    return true;
+}
+
+bool DBManager::deleteNote(const QString &noteId)
+{
+    openNewConnection();
+    const int64_t now = store::secondsSinceEpoch();
+    changeOneNote(*this, kSoftDeleteNote, [&](SQLite::Statement &update) {
+        store::bindBool(update, 1, true);
+        update.bind(2, now);
+        store::bindText(update, 3, noteId);
+    });
+    return true;
+}
+
+bool DBManager::updateFavoriteStatus(const QString &noteId, int64_t isfavorite)
+{
+    openNewConnection();
+    const int64_t now = store::secondsSinceEpoch();
+    changeOneNote(*this, kUpdateFavorite, [&](SQLite::Statement &update) {
+        update.bind(1, isfavorite);
+        update.bind(2, now);
+        store::bindText(update, 3, noteId);
+    });
+    return true;
+}
+
+bool DBManager::deleteNotePermanently(const QString &noteId)
+{
+    openNewConnection();
+    changeOneNote(*this, kDeleteNote, [&](SQLite::Statement &remove) { store::bindText(remove, 1, noteId); });
+    return true;
+}
+
+bool DBManager::deleteLocallyDeletedNotes()
+{
+    openNewConnection();
+    Connection connection = db();
+    if (!connection)
+        return false;
+    store::IssuedStatement purge(std::move(connection), kPurgeDeletedNotes);
+    purge.statement.bind(1, static_cast<int64_t>(1));
+    return purge.statement.exec() > 0;
+}
+
+QList<Note> DBManager::fetchAllNotes()
+{
+    openNewConnection();
+    return readNoteList(*this, kSelectLiveNotes, std::nullopt);
+}
+
+QList<Note> DBManager::fetchNotesForSync()
+{
+    openNewConnection();
+    return readNoteList(*this, kSelectNotesForSync, 0);
+}
+
+Note DBManager::fetchNote(const QString &noteId)
+{
+    openNewConnection();
+    store::IssuedStatement select(requireConnection(*this), kSelectNoteById);
+    store::bindText(select.statement, 1, noteId);
+    const store::NoteColumns columns(select.statement);
+    if (!select.statement.executeStep())
+        throw DBError::noteNotFound();
+    return store::readNote(select.statement, columns);
+}
+
+void DBManager::upsertNote(const Note &note)
+{
+    openNewConnection();
+    bool exists = false;
+    {
+        store::IssuedStatement select(requireConnection(*this), kSelectNoteById);
+        store::bindText(select.statement, 1, note.id);
+        exists = select.statement.executeStep();
+    }
+    if (exists) {
+        store::IssuedStatement update(requireConnection(*this), kUpsertUpdateNote);
+        store::bindBlob(update.statement, 1, note.content);
+        update.statement.bind(2, note.type);
+        store::bindBool(update.statement, 3, note.isdeleted);
+        update.statement.bind(4, note.lastModifiedDate);
+        store::bindText(update.statement, 5, note.title);
+        update.statement.bind(6, note.isfavorite);
+        store::bindText(update.statement, 7, note.filelink);
+        update.statement.bind(8, static_cast<int64_t>(0));
+        store::bindText(update.statement, 9, note.id);
+        update.statement.exec();
+    } else {
+        store::IssuedStatement insert(requireConnection(*this), kInsertNote);
+        bindNewRow(insert.statement, note);
+        insert.statement.exec();
+    }
+}

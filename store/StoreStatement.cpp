@@ -1,0 +1,113 @@
+#include "StoreStatement.h"
+
+#include <SQLiteCpp/Exception.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+
+namespace store {
+
+namespace {
+
+const char *storageName(int storage)
+{
+    switch (storage) {
+    case SQLITE_INTEGER: return "INTEGER";
+    case SQLITE_FLOAT: return "REAL";
+    case SQLITE_TEXT: return "TEXT";
+    case SQLITE_BLOB: return "BLOB";
+    default: return "NULL";
+    }
+}
+
+void requireStorage(const SQLite::Statement &statement, int index, int expected)
+{
+    const int found = statement.getColumn(index).getType();
+    if (found == expected)
+        return;
+    throw SQLite::Exception(std::string("column \"") + statement.getColumnName(index) + "\" holds "
+                                    + storageName(found) + " where " + storageName(expected) + " was expected",
+                            SQLITE_MISMATCH);
+}
+
+} // namespace
+
+int64_t secondsSinceEpoch()
+{
+    using namespace std::chrono;
+    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
+
+void bindText(SQLite::Statement &statement, int index, const QString &text)
+{
+    statement.bind(index, text.toStdString());
+}
+
+void bindBlob(SQLite::Statement &statement, int index, const QByteArray &bytes)
+{
+    // sqlite3_bind_blob() binds NULL for a null pointer, whatever the size.
+    static const char noBytes = 0;
+    statement.bind(index, bytes.isEmpty() ? static_cast<const void *>(&noBytes) : bytes.constData(),
+                   static_cast<int>(bytes.size()));
+}
+
+int requireColumn(const SQLite::Statement &statement, const char *name)
+{
+    for (int i = 0; i < statement.getColumnCount(); ++i) {
+        if (std::strcmp(statement.getColumnName(i), name) == 0)
+            return i;
+    }
+    throw SQLite::Exception(std::string("no such column: \"") + name + "\"", SQLITE_ERROR);
+}
+
+int64_t readInteger(const SQLite::Statement &statement, int index)
+{
+    requireStorage(statement, index, SQLITE_INTEGER);
+    return statement.getColumn(index).getInt64();
+}
+
+QString readText(const SQLite::Statement &statement, int index)
+{
+    requireStorage(statement, index, SQLITE_TEXT);
+    const SQLite::Column column = statement.getColumn(index);
+    return QString::fromUtf8(column.getText(), column.getBytes());
+}
+
+QByteArray readBlob(const SQLite::Statement &statement, int index)
+{
+    requireStorage(statement, index, SQLITE_BLOB);
+    const SQLite::Column column = statement.getColumn(index);
+    return QByteArray(static_cast<const char *>(column.getBlob()), column.getBytes());
+}
+
+NoteColumns::NoteColumns(const SQLite::Statement &statement)
+    : noteid(requireColumn(statement, "noteid")),
+      content(requireColumn(statement, "content")),
+      type(requireColumn(statement, "type")),
+      isdeleted(requireColumn(statement, "isdeleted")),
+      createdtime(requireColumn(statement, "createdtime")),
+      lastmodifiedtime(requireColumn(statement, "lastmodifiedtime")),
+      title(requireColumn(statement, "title")),
+      isfavorite(requireColumn(statement, "isfavorite")),
+      filelink(requireColumn(statement, "filelink"))
+{
+}
+
+Note readNote(const SQLite::Statement &statement, const NoteColumns &columns)
+{
+    Note note;
+    note.id = readText(statement, columns.noteid);
+    note.content = readBlob(statement, columns.content);
+    note.type = readInteger(statement, columns.type);
+    note.isdeleted = readInteger(statement, columns.isdeleted) != 0;
+    note.createdDate = readInteger(statement, columns.createdtime);
+    note.lastModifiedDate = readInteger(statement, columns.lastmodifiedtime);
+    note.title = readText(statement, columns.title);
+    note.isfavorite = readInteger(statement, columns.isfavorite);
+    note.filelink = readText(statement, columns.filelink);
+    return note;
+}
+
+} // namespace store
