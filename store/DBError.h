@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <exception>
+#include <functional>
 
 // The store's own error. It prints as its case name.
 class DBError : public std::exception {
@@ -26,4 +28,9 @@ public:
 
 private:
     Code m_code;
+};
+
+template<>
+struct std::hash<DBError> {
+    size_t operator()(const DBError &error) const noexcept { return std::hash<int>()(static_cast<int>(error.code())); }
 };

@@ -194,11 +194,9 @@ void DBManager::upgradeTablesIfNeeded()
 
 bool DBManager::tableHasColumns(const QString &table, const QStringList &columns)
 {
-    if (columns.isEmpty())
-        return true;
     const Connection connection = db();
     if (!connection)
-        return false;
+        return columns.isEmpty();
     const QStringList names = columnNames(connection, table);
     for (const QString &column : columns) {
         if (!names.contains(column))
