@@ -159,6 +159,8 @@ BENCHMARK(BM_apply1000Upserts)->Unit(benchmark::kMillisecond)->Iterations(3);
 // Keeps each benchmark's time per iteration so the ratio can be printed last.
 class RecordingReporter : public benchmark::ConsoleReporter {
 public:
+    // Plain text: the output usually ends up in a log or a report.
+    RecordingReporter() : ConsoleReporter(OO_Tabular) {}
     void ReportRuns(const std::vector<Run> &runs) override
     {
         for (const Run &run : runs) {
