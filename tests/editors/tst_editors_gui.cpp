@@ -1,0 +1,238 @@
+// The editors' QML views driven with mouse and keys in an offscreen window.
+#include "EditorTestSupport.h"
+#include "EditorWindow.h"
+
+#include "DBError.h"
+#include "TodoItem.h"
+
+#include <QGuiApplication>
+#include <QQmlProperty>
+#include <QtTest>
+
+namespace {
+
+// Every item below `root` in the visual tree with that object name, in
+// tree order.
+QList<QQuickItem *> itemsNamed(QQuickItem *root, const QString &name)
+{
+    QList<QQuickItem *> found;
+    if (!root)
+        return found;
+    if (root->objectName() == name && root->isVisible())
+        found.append(root);
+    for (QQuickItem *child : root->childItems())
+        found += itemsNamed(child, name);
+    return found;
+}
+
+QQuickItem *itemNamed(QQuickItem *root, const QString &name)
+{
+    const QList<QQuickItem *> found = itemsNamed(root, name);
+    return found.isEmpty() ? nullptr : found.first();
+}
+
+// Rows as the list shows them, top to bottom.
+QList<QQuickItem *> byHeight(QList<QQuickItem *> items)
+{
+    std::sort(items.begin(), items.end(), [](QQuickItem *a, QQuickItem *b) {
+        return a->mapToScene(QPointF()).y() < b->mapToScene(QPointF()).y();
+    });
+    return items;
+}
+
+void click(QQuickView &view, QQuickItem *item)
+{
+    QVERIFY2(item, "nothing to click");
+    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+    QTest::mouseClick(&view, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+}
+
+// QTest types whole strings only into widgets; a window gets key by key.
+void typeText(QQuickView &view, const QString &text)
+{
+    for (const QChar character : text)
+        QTest::keyClick(&view, character.toLatin1());
+}
+
+QString textOf(QQuickItem *item)
+{
+    return item ? item->property("text").toString() : QStringLiteral("<missing>");
+}
+
+// An editor's view shown in its window for the given screen.
+struct ShownEditor {
+    ShownEditor(const QString &viewName, const AppState::AppView &screen)
+        : window(viewName, &appState, screen.noteId), view(window.view())
+    {
+        appState.setCurrentView(screen);
+        view.show();
+    }
+    QQuickItem *named(const QString &name) const { return itemNamed(window.root(), name); }
+    QList<QQuickItem *> allNamed(const QString &name) const { return byHeight(itemsNamed(window.root(), name)); }
+    bool onGrid() const { return appState.currentView() == AppState::AppView::main(); }
+
+    AppState appState;
+    EditorWindow window;
+    QQuickView &view;
+};
+
+} // namespace
+
+class EditorsGuiTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { m_store = std::make_unique<TemporaryStore>(); }
+    void cleanupTestCase() { m_store.reset(); }
+
+    void typeSaveAndLeaveANewNote();
+    void buildATodoListAndLeave();
+    void returnEndsARowsEditing();
+    void openAndLeaveAnExistingNoteUnchanged();
+    void existingTodoListOpensAsList();
+
+private:
+    std::unique_ptr<TemporaryStore> m_store;
+};
+
+void EditorsGuiTest::typeSaveAndLeaveANewNote()
+{
+    const QString noteId = DBManager::shared().createNote();
+    ShownEditor shown(QStringLiteral("NewItemView"), AppState::AppView::newNote(noteId));
+    QQuickView &view = shown.view;
+    QVERIFY2(shown.window.root(), qPrintable(view.errors().isEmpty() ? QString() : view.errors().first().toString()));
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+
+    QQuickItem *save = shown.named("saveButton");
+    QVERIFY(save);
+    QVERIFY(!save->isEnabled());
+    QVERIFY(shown.named("typePicker")->isEnabled());
+
+    click(view, shown.named("contentEditor"));
+    typeText(view, "Milk and bread");
+    QTRY_VERIFY(save->isEnabled());
+    QVERIFY(!shown.named("typePicker")->isEnabled());
+
+    QTest::keyClick(&view, Qt::Key_S, Qt::ControlModifier);
+    QQuickItem *saved = shown.named("savedMessage");
+    QVERIFY(saved);
+    QCOMPARE(textOf(saved), "Saved");
+    QCOMPARE(DBManager::shared().fetchNote(noteId).content, QByteArray("Milk and bread"));
+    QTRY_VERIFY(!saved->isVisible());
+
+    typeText(view, "!");
+    click(view, shown.named("homeButton"));
+    QVERIFY(shown.onGrid());
+    const Note stored = DBManager::shared().fetchNote(noteId);
+    QCOMPARE(stored.content, QByteArray("Milk and bread!"));
+    QCOMPARE(stored.type, 1);
+}
+
+void EditorsGuiTest::buildATodoListAndLeave()
+{
+    const QString noteId = DBManager::shared().createNote();
+    ShownEditor shown(QStringLiteral("NewItemView"), AppState::AppView::newNote(noteId));
+    QQuickView &view = shown.view;
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+
+    click(view, shown.named("todoType"));
+    QTRY_VERIFY(shown.named("addItemButton"));
+    QVERIFY(!shown.named("saveButton"));
+
+    // Two presses, one empty row; the row waits for a click.
+    click(view, shown.named("addItemButton"));
+    QTest::keyClick(&view, Qt::Key_G, Qt::ControlModifier);
+    QTRY_COMPARE(shown.allNamed("itemEditor").size(), 1);
+    QQuickItem *first = shown.named("itemEditor");
+    QVERIFY(!first->hasActiveFocus());
+    QVERIFY(!shown.named("typePicker")->isEnabled());
+
+    click(view, first);
+    typeText(view, "milk");
+    QTest::keyClick(&view, Qt::Key_G, Qt::ControlModifier);
+    QTRY_COMPARE(shown.allNamed("itemEditor").size(), 2);
+    click(view, shown.allNamed("itemEditor").at(1));
+    typeText(view, "bread");
+
+    // Ticking "milk" moves it below "bread".
+    click(view, shown.allNamed("checkBox").at(0));
+    QTRY_COMPARE(shown.allNamed("doneText").size(), 1);
+    QQuickItem *done = shown.named("doneText");
+    QCOMPARE(textOf(done), "milk");
+    QCOMPARE(textOf(shown.named("itemEditor")), "bread");
+    QTRY_VERIFY(done->mapToScene(QPointF()).y() > shown.named("itemEditor")->mapToScene(QPointF()).y());
+
+    click(view, shown.named("homeButton"));
+    QVERIFY(shown.onGrid());
+    const Note stored = DBManager::shared().fetchNote(noteId);
+    QCOMPARE(stored.type, 2);
+    const QList<TodoItem> items = decodeTodoItems(stored.content);
+    QCOMPARE(items.size(), 2);
+    QCOMPARE(items.at(0).text, "milk");
+    QVERIFY(items.at(0).isCompleted);
+    QCOMPARE(items.at(1).text, "bread");
+    QVERIFY(!items.at(1).isCompleted);
+}
+
+void EditorsGuiTest::returnEndsARowsEditing()
+{
+    const Note note = storedNote(encodeTodoItems({TodoItem{QUuid::createUuid(), "abc", false}}), 2);
+    ShownEditor shown(QStringLiteral("NoteDetailView"), AppState::AppView::noteDetail(note.id));
+    QQuickView &view = shown.view;
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+
+    QQuickItem *editor = shown.named("itemEditor");
+    QVERIFY(editor);
+    QCOMPARE(textOf(editor), "abc");
+    click(view, editor);
+    QTRY_VERIFY(editor->hasActiveFocus());
+    QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClick(&view, Qt::Key_Return);
+
+    QTRY_VERIFY(!editor->hasActiveFocus());
+    QCOMPARE(textOf(editor), "abc");
+    click(view, shown.named("homeButton"));
+    // Nothing really changed, so nothing was written.
+    QCOMPARE(DBManager::shared().fetchNote(note.id).lastModifiedDate, 1000);
+}
+
+void EditorsGuiTest::openAndLeaveAnExistingNoteUnchanged()
+{
+    const Note note = storedNote("Call the bank\nabout the card", 1, 1, "Bank", "");
+    ShownEditor shown(QStringLiteral("NoteDetailView"), AppState::AppView::noteDetail(note.id));
+    QQuickView &view = shown.view;
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+
+    QCOMPARE(textOf(shown.named("contentEditor")), "Call the bank\nabout the card");
+    QVERIFY(shown.named("typeMark"));
+    QVERIFY(!shown.named("typePicker"));
+
+    click(view, shown.named("homeButton"));
+
+    QVERIFY(shown.onGrid());
+    const Note stored = DBManager::shared().fetchNote(note.id);
+    QCOMPARE(stored.lastModifiedDate, 1000);
+    QCOMPARE(stored.title, "Bank");
+    QCOMPARE(stored.isfavorite, 1);
+}
+
+void EditorsGuiTest::existingTodoListOpensAsList()
+{
+    const Note note = storedNote(encodeTodoItems({TodoItem{QUuid::createUuid(), "done", true},
+                                                  TodoItem{QUuid::createUuid(), "open", false}}),
+                                 2);
+    ShownEditor shown(QStringLiteral("NoteDetailView"), AppState::AppView::noteDetail(note.id));
+    QQuickView &view = shown.view;
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+
+    QTRY_VERIFY(shown.named("addItemButton"));
+    QVERIFY(!shown.named("saveButton"));
+    QCOMPARE(textOf(shown.named("itemEditor")), "open");
+    QCOMPARE(textOf(shown.named("doneText")), "done");
+
+    click(view, shown.named("homeButton"));
+    QCOMPARE(DBManager::shared().fetchNote(note.id).lastModifiedDate, 1000);
+}
+
+QTEST_MAIN(EditorsGuiTest)
+#include "tst_editors_gui.moc"

@@ -1,0 +1,23 @@
+import QtQuick
+import TovikNote.Views
+
+// The editor of an existing note; its kind is shown, not chosen.
+NoteEditorLayout {
+    id: view
+
+    required property AppState appState
+    required property string noteId
+
+    editor: NoteDetailViewState {
+        appState: view.appState
+        noteId: view.noteId
+    }
+
+    typeControl: Icon {
+        objectName: "typeMark"
+        symbol: "drop.fill"
+        color: view.isTodo ? Theme.color("CustomizeYellowColor") : Theme.color("CustomizeBlueColor")
+    }
+
+    Component.onCompleted: editor.loadNote()
+}

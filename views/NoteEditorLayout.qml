@@ -1,0 +1,114 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import TovikNote.Views
+
+// The look both note editors share: the top bar with the "Saved" indicator,
+// the action button, the editor's own type control and the home button, and
+// below it the text editor or the to-do list.
+Rectangle {
+    id: layout
+
+    required property NoteEditorState editor
+    // The picker of a new note, or the type mark of an existing one.
+    required property Component typeControl
+
+    readonly property bool isTodo: editor.selectedType === 2
+
+    color: Theme.color("BGColor")
+
+    ColumnLayout {
+        anchors.fill: parent
+        spacing: 0
+
+        Rectangle {
+            Layout.fillWidth: true
+            implicitHeight: bar.implicitHeight + 8
+            color: Theme.color("BGColor")
+
+            RowLayout {
+                id: bar
+                anchors.fill: parent
+                anchors.leftMargin: 8
+                anchors.rightMargin: 8
+                anchors.topMargin: 4
+                anchors.bottomMargin: 4
+
+                Label {
+                    objectName: "savedMessage"
+                    visible: layout.editor.savedMessage.length > 0
+                    text: layout.editor.savedMessage
+                    color: "#34c759"
+                    font.pixelSize: 13
+                }
+                Item { Layout.fillWidth: true }
+
+                EditorBarButton {
+                    objectName: "saveButton"
+                    visible: !layout.isTodo
+                    symbol: "checkmark"
+                    action: Action {
+                        shortcut: "Ctrl+S"
+                        enabled: !layout.isTodo && layout.editor.content.length > 0
+                        onTriggered: layout.editor.saveNote()
+                    }
+                }
+                EditorBarButton {
+                    objectName: "addItemButton"
+                    visible: layout.isTodo
+                    symbol: "checklist"
+                    action: Action {
+                        shortcut: "Ctrl+G"
+                        enabled: layout.isTodo
+                        onTriggered: layout.editor.addItem()
+                    }
+                }
+                Loader {
+                    Layout.leftMargin: 22
+                    Layout.alignment: Qt.AlignVCenter
+                    sourceComponent: layout.typeControl
+                }
+                EditorBarButton {
+                    objectName: "homeButton"
+                    Layout.leftMargin: 22
+                    symbol: "house.fill"
+                    onClicked: layout.editor.goHome()
+                }
+            }
+        }
+
+        Loader {
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            Layout.leftMargin: 8
+            Layout.rightMargin: 8
+            Layout.topMargin: 4
+            Layout.bottomMargin: 4
+            sourceComponent: layout.isTodo ? todoEditor : textEditor
+        }
+    }
+
+    Component {
+        id: textEditor
+        ScrollView {
+            ScrollBar.vertical.policy: ScrollBar.AlwaysOff
+            ScrollBar.horizontal.policy: ScrollBar.AlwaysOff
+
+            TextArea {
+                objectName: "contentEditor"
+                text: layout.editor.content
+                onTextChanged: layout.editor.content = text
+                wrapMode: TextArea.Wrap
+                font.pixelSize: 14
+                background: Rectangle { color: Theme.color("BGColor") }
+            }
+        }
+    }
+
+    Component {
+        id: todoEditor
+        TodoListEditor {
+            editor: layout.editor
+        }
+    }
+}

@@ -1,0 +1,361 @@
+#include "TodoListEditor.h"
+
+#include <QSet>
+#include <QStringDecoder>
+#include <QTimer>
+#include <algorithm>
+
+std::optional<QString> todoContentText(const QList<TodoItem> &items)
+{
+    // An empty list is no content at all, so the new-note editor can tell an
+    // emptied list from one that still holds items.
+    if (items.isEmpty())
+        return QString();
+    const QByteArray json = encodeTodoItems(items);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(json);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+// --- TodoItemBinding --------------------------------------------------------
+
+TodoItemBinding::TodoItemBinding(TodoListEditor *list, qsizetype position, TodoItem bound)
+    : m_list(list), m_position(position), m_bound(std::move(bound))
+{
+}
+
+bool TodoItemBinding::isLive() const
+{
+    if (!m_list)
+        return false;
+    const QList<TodoItem> items = m_list->items();
+    return m_position >= 0 && m_position < items.size() && items.at(m_position).id == m_bound.id;
+}
+
+TodoItem TodoItemBinding::get() const
+{
+    if (!isLive())
+        return m_bound;
+    return m_list->items().at(m_position);
+}
+
+void TodoItemBinding::set(const TodoItem &item) const
+{
+    if (!isLive())
+        return;
+    QList<TodoItem> items = m_list->items();
+    items[m_position] = item;
+    m_list->writeItems(items);
+}
+
+// --- TodoItemView -----------------------------------------------------------
+
+TodoItemView::TodoItemView(TodoItemBinding item, std::function<void()> updateContent,
+                           std::function<void()> deleteItem, QObject *parent)
+    : QObject(parent),
+      m_item(std::move(item)),
+      m_updateContent(std::move(updateContent)),
+      m_deleteItem(std::move(deleteItem)),
+      m_announced(m_item.get())
+{
+}
+
+void TodoItemView::rebind(TodoItemBinding item)
+{
+    m_item = std::move(item);
+    announceItem();
+}
+
+void TodoItemView::announceItem()
+{
+    const TodoItem current = item();
+    if (current.text == m_announced.text && current.isCompleted == m_announced.isCompleted)
+        return;
+    m_announced = current;
+    Q_EMIT itemChanged();
+}
+
+void TodoItemView::setText(const QString &text)
+{
+    if (m_text == text)
+        return;
+    m_text = text;
+    Q_EMIT textValueChanged();
+    // Only the open item's editor shows the edit text.
+    if (!isCompleted())
+        textChanged(text);
+}
+
+void TodoItemView::setFocused(bool focused)
+{
+    if (m_isFocused == focused)
+        return;
+    m_isFocused = focused;
+    Q_EMIT isFocusedChanged();
+}
+
+void TodoItemView::editorAppeared()
+{
+    setText(item().text);
+}
+
+void TodoItemView::writeItem(const TodoItem &item)
+{
+    m_item.set(item);
+    announceItem();
+}
+
+void TodoItemView::toggleCompleted()
+{
+    TodoItem toggled = item();
+    toggled.isCompleted = !toggled.isCompleted;
+    writeItem(toggled);
+    m_updateContent();
+    // Runs after this event is handled, when a reopened item's editor may
+    // already be on screen.
+    QTimer::singleShot(0, this, &TodoItemView::refreshText);
+}
+
+void TodoItemView::refreshText()
+{
+    if (!m_item.isLive())
+        return;
+    setText(item().text + QLatin1Char(' '));
+}
+
+int TodoItemView::trailingLineBreakLength(const QString &text)
+{
+    if (text.isEmpty())
+        return 0;
+    if (text.endsWith(QLatin1String("\r\n")))
+        return 2;
+    switch (text.back().unicode()) {
+    case 0x000A:
+    case 0x000B:
+    case 0x000C:
+    case 0x000D:
+    case 0x0085:
+    case 0x2028:
+    case 0x2029:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+void TodoItemView::textChanged(const QString &newText)
+{
+    if (newText.isEmpty()) {
+        m_deleteItem();
+    } else {
+        TodoItem edited = item();
+        edited.text = newText;
+        writeItem(edited);
+        m_updateContent();
+    }
+    // A break typed at the end finishes the entry; breaks inside the text stay.
+    if (const int length = trailingLineBreakLength(m_text)) {
+        setFocused(false);
+        setText(m_text.chopped(length));
+    }
+}
+
+// --- TodoListEditor ---------------------------------------------------------
+
+TodoListEditor::TodoListEditor(QObject *parent) : QAbstractListModel(parent) {}
+
+void TodoListEditor::setEditor(NoteEditor *editor)
+{
+    if (m_editor == editor)
+        return;
+    disconnect(m_editorConnection);
+    m_editor = editor;
+    if (editor) {
+        QPointer<NoteEditor> guarded(editor);
+        m_content = {[guarded] { return guarded ? guarded->content() : QString(); },
+                     [guarded](const QString &text) {
+                         if (guarded)
+                             guarded->setContent(text);
+                     }};
+        m_todoItems = {[guarded] { return guarded ? guarded->todoItems() : QList<TodoItem>(); },
+                       [guarded](const QList<TodoItem> &items) {
+                           if (guarded)
+                               guarded->setTodoItems(items);
+                       }};
+        m_editorConnection = connect(editor, &NoteEditor::todoItemsChanged, this, &TodoListEditor::refresh);
+    } else {
+        m_content = {};
+        m_todoItems = {};
+    }
+    refresh();
+    Q_EMIT editorChanged();
+}
+
+QList<TodoItem> TodoListEditor::items() const
+{
+    return m_todoItems.get ? m_todoItems.get() : QList<TodoItem>();
+}
+
+void TodoListEditor::writeItems(const QList<TodoItem> &items)
+{
+    if (m_todoItems.set)
+        m_todoItems.set(items);
+    refresh();
+}
+
+QList<TodoItem> TodoListEditor::sortedItems() const
+{
+    QList<TodoItem> sorted = items();
+    std::stable_sort(sorted.begin(), sorted.end(), [](const TodoItem &left, const TodoItem &right) {
+        return !left.isCompleted && right.isCompleted;
+    });
+    return sorted;
+}
+
+std::optional<TodoItemBinding> TodoListEditor::binding(const TodoItem &item)
+{
+    const QList<TodoItem> stored = items();
+    const auto found = std::find_if(stored.begin(), stored.end(),
+                                    [&](const TodoItem &candidate) { return candidate.id == item.id; });
+    if (found == stored.end())
+        return std::nullopt;
+    return TodoItemBinding(this, found - stored.begin(), *found);
+}
+
+void TodoListEditor::updateContent()
+{
+    if (!m_content.set)
+        return;
+    if (const auto text = todoContentText(items()))
+        m_content.set(*text);
+}
+
+void TodoListEditor::deleteItem(const QUuid &id)
+{
+    QList<TodoItem> stored = items();
+    const auto found = std::find_if(stored.begin(), stored.end(),
+                                    [&](const TodoItem &item) { return item.id == id; });
+    if (found == stored.end())
+        return;
+    stored.erase(found);
+    writeItems(stored);
+    updateContent();
+}
+
+void TodoListEditor::deleteItems(const QList<int> &positions)
+{
+    QSet<QUuid> doomed;
+    for (const int position : positions) {
+        if (const TodoItemView *shown = row(position))
+            doomed.insert(shown->id());
+    }
+    QList<TodoItem> stored = items();
+    stored.removeIf([&](const TodoItem &item) { return doomed.contains(item.id); });
+    writeItems(stored);
+    updateContent();
+}
+
+void TodoListEditor::loadTodoItems()
+{
+    const QByteArray json = (m_content.get ? m_content.get() : QString()).toUtf8();
+    try {
+        writeItems(decodeTodoItems(json));
+    } catch (const TodoDecodeError &) {
+        // Content that is no to-do list leaves the editor's list as it is.
+    }
+}
+
+TodoItemView *TodoListEditor::row(qsizetype position) const
+{
+    return position >= 0 && position < m_rows.size() ? m_rows.at(position) : nullptr;
+}
+
+TodoItemView *TodoListEditor::makeRow(TodoItemBinding item)
+{
+    const QUuid id = item.id();
+    QPointer<TodoListEditor> self(this);
+    return new TodoItemView(
+        std::move(item),
+        [self] {
+            if (self)
+                self->updateContent();
+        },
+        [self, id] {
+            if (self)
+                self->deleteItem(id);
+        },
+        this);
+}
+
+void TodoListEditor::refresh()
+{
+    QList<TodoItem> shown;
+    QList<TodoItemBinding> bindings;
+    for (const TodoItem &item : sortedItems()) {
+        if (auto found = binding(item)) {
+            shown.append(item);
+            bindings.append(*found);
+        }
+    }
+
+    // Rows whose item left the list go first; the row objects may still be
+    // on the call stack (a row deleting itself), so they go later.
+    QSet<QUuid> shownIds;
+    for (const TodoItem &item : shown)
+        shownIds.insert(item.id);
+    for (qsizetype i = m_rows.size() - 1; i >= 0; --i) {
+        if (shownIds.contains(m_rows.at(i)->id()))
+            continue;
+        beginRemoveRows(QModelIndex(), int(i), int(i));
+        TodoItemView *gone = m_rows.takeAt(i);
+        endRemoveRows();
+        gone->deleteLater();
+    }
+
+    // Then every position gets the row of its item: moved when the row exists
+    // elsewhere (ticking), made when the item is new.
+    for (qsizetype i = 0; i < shown.size(); ++i) {
+        const QUuid &id = shown.at(i).id;
+        if (i < m_rows.size() && m_rows.at(i)->id() == id) {
+            m_rows.at(i)->rebind(bindings.at(i));
+            continue;
+        }
+        const auto existing = std::find_if(m_rows.begin() + i, m_rows.end(),
+                                           [&](const TodoItemView *candidate) { return candidate->id() == id; });
+        if (existing != m_rows.end()) {
+            const int from = int(existing - m_rows.begin());
+            beginMoveRows(QModelIndex(), from, from, QModelIndex(), int(i));
+            m_rows.move(from, i);
+            endMoveRows();
+            m_rows.at(i)->rebind(bindings.at(i));
+        } else {
+            beginInsertRows(QModelIndex(), int(i), int(i));
+            m_rows.insert(i, makeRow(bindings.at(i)));
+            endInsertRows();
+        }
+    }
+}
+
+int TodoListEditor::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+QVariant TodoListEditor::data(const QModelIndex &index, int role) const
+{
+    const TodoItemView *shown = row(index.row());
+    if (!shown || index.parent().isValid())
+        return {};
+    switch (role) {
+    case RowRole: return QVariant::fromValue(const_cast<TodoItemView *>(shown));
+    case ItemIdRole: return shown->id().toString(QUuid::WithoutBraces);
+    default: return {};
+    }
+}
+
+QHash<int, QByteArray> TodoListEditor::roleNames() const
+{
+    return {{RowRole, "row"}, {ItemIdRole, "itemId"}};
+}

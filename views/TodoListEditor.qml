@@ -1,0 +1,26 @@
+import QtQuick
+import QtQuick.Controls
+import TovikNote.Views
+
+// The rows of a to-do note, open items above completed ones.
+ListView {
+    id: list
+
+    required property NoteEditorState editor
+
+    clip: true
+    spacing: 6
+    boundsBehavior: Flickable.StopAtBounds
+    ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+
+    model: TodoListEditorState {
+        id: rows
+        editor: list.editor
+        Component.onCompleted: loadTodoItems()
+    }
+
+    delegate: TodoItemView {
+        width: ListView.view.width
+        onDeleteRequested: rows.deleteItems([index])
+    }
+}
