@@ -9,6 +9,10 @@
 // What the window's views share: the notes the grid shows and the screen shown.
 class AppState : public QObject {
     Q_OBJECT
+    // The screen for QML: its kind and the identifier an editor works on.
+    Q_PROPERTY(ViewKind currentViewKind READ currentViewKind NOTIFY currentViewChanged FINAL)
+    Q_PROPERTY(QString currentNoteId READ currentNoteId NOTIFY currentViewChanged FINAL)
+    Q_PROPERTY(int noteCount READ noteCount NOTIFY notesChanged FINAL)
 
 public:
     // The three screens; the two editors carry the identifier of their note.
@@ -29,6 +33,14 @@ public:
         }
     };
 
+    // AppView::Kind as QML sees it, value for value.
+    enum ViewKind {
+        NewNoteScreen = int(AppView::Kind::newNote),
+        NoteDetailScreen = int(AppView::Kind::noteDetail),
+        MainScreen = int(AppView::Kind::main),
+    };
+    Q_ENUM(ViewKind)
+
     explicit AppState(QObject *parent = nullptr);
 
     const QList<Note> &notes() const { return m_notes; }
@@ -36,6 +48,15 @@ public:
 
     const AppView &currentView() const { return m_currentView; }
     void setCurrentView(const AppView &view);    // announces every assignment
+
+    ViewKind currentViewKind() const { return ViewKind(int(m_currentView.kind)); }
+    QString currentNoteId() const { return m_currentView.noteId; }
+    int noteCount() const { return int(m_notes.size()); }
+
+    // The screen changes QML may ask for.
+    Q_INVOKABLE void showMain() { setCurrentView(AppView::main()); }
+    Q_INVOKABLE void showNewNote(const QString &noteId) { setCurrentView(AppView::newNote(noteId)); }
+    Q_INVOKABLE void showNoteDetail(const QString &noteId) { setCurrentView(AppView::noteDetail(noteId)); }
 
 Q_SIGNALS:
     void notesChanged();

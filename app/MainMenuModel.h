@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QList>
+#include <QString>
+#include <functional>
+
+// One command of a menu.
+struct MenuCommand {
+    QString title;
+    std::function<void()> action;
+};
+
+// One entry of the main menu. Most entries are menus; a separator is an entry
+// that is not a menu item and carries no title of its own.
+struct MainMenuEntry {
+    enum class Kind { menuItem, separator };
+    Kind kind = Kind::menuItem;
+    QString title;
+    QList<MenuCommand> commands;
+
+    bool isMenuItem() const { return kind == Kind::menuItem; }
+    static MainMenuEntry menu(const QString &title, QList<MenuCommand> commands)
+    {
+        return MainMenuEntry{Kind::menuItem, title, std::move(commands)};
+    }
+    static MainMenuEntry separator() { return MainMenuEntry{Kind::separator, QString(), {}}; }
+};
+
+// The application's main menu: a list of menus that the window's menu bar
+// shows, one row per entry.
+class MainMenuModel : public QAbstractListModel {
+    Q_OBJECT
+
+public:
+    enum Role {
+        TitleRole = Qt::UserRole + 1,
+        IsMenuItemRole,
+        CommandTitlesRole,
+    };
+
+    explicit MainMenuModel(QObject *parent = nullptr);
+
+    // The standard menus of a desktop application: the application menu,
+    // "File", "Edit", "View", "Window" and "Help".
+    static QList<MainMenuEntry> standardMenus(const QString &applicationName);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+    const QList<MainMenuEntry> &entries() const { return m_entries; }
+    void setEntries(QList<MainMenuEntry> entries);
+    void removeEntry(int row);
+    // Replaces the commands of the first menu titled `title`; false if none.
+    bool replaceCommands(const QString &title, QList<MenuCommand> commands);
+
+    // Runs a command chosen in the menu bar; out-of-range indices do nothing.
+    Q_INVOKABLE void trigger(int row, int command);
+
+private:
+    QList<MainMenuEntry> m_entries;
+};

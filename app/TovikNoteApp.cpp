@@ -1,0 +1,72 @@
+#include "TovikNoteApp.h"
+
+#include "Console.h"
+#include "DBManager.h"
+#include "HomePage.h"
+
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQuickStyle>
+#include <QtQml/qqmlextensionplugin.h>
+
+Q_IMPORT_QML_PLUGIN(TovikNote_ViewsPlugin)
+
+TovikNoteApp::TovikNoteApp(QObject *parent)
+    : QObject(parent), m_appDelegate(&m_mainMenu)
+{
+    QList<MainMenuEntry> menus = MainMenuModel::standardMenus(QStringLiteral("TovikNote"));
+    m_mainMenu.setEntries(std::move(menus));
+    m_mainMenu.replaceCommands(QStringLiteral("Help"),
+                               {{QStringLiteral("Tovik Help"), [this] { openHomePage(); }}});
+
+    try {
+        DBManager::shared().setupDatabase();
+    } catch (const std::exception &error) {
+        printLine(QStringLiteral("Failed to initialize database: ") + errorDescription(error));
+    }
+}
+
+TovikNoteApp::~TovikNoteApp() = default;
+
+bool TovikNoteApp::showWindow(QQmlApplicationEngine &engine)
+{
+    // The platform style would follow a dark desktop; the basic one draws
+    // from the light palette the delegate installs.
+    QQuickStyle::setStyle(QStringLiteral("Basic"));
+    m_appDelegate.applicationDidFinishLaunching();
+
+    // Qt 6.4 does not search the module's resource prefix by itself.
+    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    engine.setInitialProperties({
+        {QStringLiteral("appState"), QVariant::fromValue(&m_appState)},
+        {QStringLiteral("syncManager"), QVariant::fromValue(&m_syncManager)},
+        {QStringLiteral("mainMenu"), QVariant::fromValue(&m_mainMenu)},
+    });
+    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/TovikNote/App/Main.qml")));
+    if (engine.rootObjects().isEmpty())
+        return false;
+    m_appDelegate.setAppState(&m_appState);
+    return true;
+}
+
+int TovikNoteApp::run()
+{
+    QQmlApplicationEngine engine;
+    if (!showWindow(engine))
+        return 1;
+    return QGuiApplication::exec();
+}
+
+QUrl TovikNoteApp::homePageUrl()
+{
+    return QUrl(QString::fromUtf8(tovikHomePageUrl), QUrl::StrictMode);
+}
+
+void TovikNoteApp::openHomePage()
+{
+    const QUrl url = homePageUrl();
+    if (!url.isValid() || url.scheme().isEmpty())
+        return;
+    QDesktopServices::openUrl(url);
+}

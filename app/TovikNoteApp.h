@@ -1,0 +1,43 @@
+#pragma once
+
+#include "AppDelegate.h"
+#include "AppState.h"
+#include "MainMenuModel.h"
+#include "SyncManager.h"
+
+#include <QObject>
+#include <QUrl>
+
+class QQmlApplicationEngine;
+
+// The application: owns the shared state, the sync object, the main menu and
+// the delegate for as long as the process runs, and shows the one window.
+class TovikNoteApp : public QObject {
+    Q_OBJECT
+
+public:
+    // Opens the database once; a failure is printed and start-up goes on.
+    explicit TovikNoteApp(QObject *parent = nullptr);
+    ~TovikNoteApp() override;
+
+    AppState &appState() { return m_appState; }
+    SyncManager &syncManager() { return m_syncManager; }
+    MainMenuModel &mainMenu() { return m_mainMenu; }
+    AppDelegate &appDelegate() { return m_appDelegate; }
+
+    // The launch steps and the window, loaded into `engine`; false if the
+    // window could not be built.
+    bool showWindow(QQmlApplicationEngine &engine);
+
+    // Shows the window and runs the event loop until the user quits.
+    int run();
+
+    static QUrl homePageUrl();
+    void openHomePage();
+
+private:
+    AppState m_appState;
+    SyncManager m_syncManager;
+    MainMenuModel m_mainMenu;
+    AppDelegate m_appDelegate;
+};

@@ -1,0 +1,20 @@
+import QtQuick
+import QtQuick.Controls
+import TovikNote.Views
+
+// A borderless icon button of a card's back face.
+AbstractButton {
+    id: button
+    property string symbol
+    property color tint
+
+    width: 32
+    height: 32
+    contentItem: Icon {
+        symbol: button.symbol
+        size: 24
+        color: button.tint
+        opacity: button.pressed ? 0.5 : 1
+    }
+    background: null
+}

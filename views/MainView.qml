@@ -1,0 +1,162 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import TovikNote.Views
+
+// The note grid: a header with the search field and the new-note button
+// above the scrolling cards.
+Item {
+    id: screen
+
+    required property AppState appState
+    required property SyncManager syncManager
+    readonly property alias viewState: mainState
+
+    MainViewState {
+        id: mainState
+        appState: screen.appState
+        syncManager: screen.syncManager
+        searchText: searchBar.text
+    }
+
+    Rectangle {
+        anchors.fill: parent
+        color: Theme.bgColor
+    }
+
+    // A tap that no card or control takes ends the search field's editing.
+    TapHandler {
+        onTapped: mainState.isSearchBarFocused = false
+    }
+
+    Binding {
+        target: mainState
+        property: "isSearchBarFocused"
+        value: searchBar.inputHasFocus
+    }
+    Connections {
+        target: mainState
+        function onIsSearchBarFocusedChanged() {
+            if (!mainState.isSearchBarFocused && searchBar.inputHasFocus)
+                screen.forceActiveFocus()
+        }
+    }
+
+    ColumnLayout {
+        anchors.fill: parent
+        spacing: 0
+
+        Item {
+            id: header
+            objectName: "header"
+            Layout.fillWidth: true
+            Layout.preferredHeight: headerRow.implicitHeight + 2 * 16
+
+            // Without a title bar of its own, the window moves by its header.
+            DragHandler {
+                target: null
+                onActiveChanged: if (active) screen.Window.window.startSystemMove()
+            }
+
+            RowLayout {
+                id: headerRow
+                anchors.fill: parent
+                anchors.margins: 16
+                spacing: 10
+
+                Image {
+                    objectName: "logo"
+                    source: "logo.svg"
+                    sourceSize: Qt.size(96, 96)
+                    Layout.preferredWidth: 48
+                    Layout.preferredHeight: 48
+                    fillMode: Image.Stretch
+                    smooth: true
+                }
+
+                SearchBar {
+                    id: searchBar
+                    objectName: "searchBar"
+                    Layout.preferredWidth: 320
+                    Layout.preferredHeight: 32
+                }
+
+                Item { Layout.fillWidth: true }
+
+                // Sync message: filled in by the sync button's own component.
+                Item {
+                    id: syncMessageSlot
+                    objectName: "syncMessageSlot"
+                    Layout.preferredWidth: childrenRect.width
+                    Layout.preferredHeight: 32
+                }
+
+                // Sync button: filled in by the sync button's own component.
+                Item {
+                    id: syncButtonSlot
+                    objectName: "syncButtonSlot"
+                    Layout.preferredWidth: childrenRect.width
+                    Layout.preferredHeight: 32
+                }
+
+                HeaderButton {
+                    objectName: "newNoteButton"
+                    symbol: "plus"
+                    onClicked: mainState.addNewNote()
+                }
+            }
+        }
+
+        GridView {
+            id: grid
+            objectName: "noteGrid"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            Layout.leftMargin: 16
+            Layout.rightMargin: 16
+            clip: true
+            boundsBehavior: Flickable.StopAtBounds
+
+            readonly property real columnSpacing: 8
+            readonly property real rowSpacing: 20
+            readonly property int columns: MainViewState.adaptiveColumnCount(width, 150, columnSpacing)
+
+            cellWidth: (width + columnSpacing) / columns
+            cellHeight: 150 + rowSpacing
+            topMargin: 4
+            bottomMargin: 16
+            model: mainState.filteredNotes
+
+            onMovementStarted: mainState.isSearchBarFocused = false
+
+            delegate: Item {
+                id: cell
+                required property var note
+                required property string noteId
+                width: grid.cellWidth
+                height: grid.cellHeight
+
+                NoteCard {
+                    id: card
+                    objectName: "noteCard"
+                    width: cell.width - grid.columnSpacing
+                    note: cell.note
+                    Connections {
+                        target: card.cardState
+                        function onTap() { mainState.openNote(cell.noteId) }
+                        function onFlipBack() { mainState.loadNotes() }
+                        function onDeleteConfirmed() { mainState.deleteNoteAndReload(cell.noteId) }
+                    }
+                }
+            }
+
+            // A drag of a few points in the grid also ends the search field's editing.
+            DragHandler {
+                target: null
+                dragThreshold: 5
+                grabPermissions: PointerHandler.CanTakeOverFromAnything | PointerHandler.ApprovesTakeOverByAnything
+                onActiveChanged: if (active) mainState.isSearchBarFocused = false
+            }
+        }
+    }
+}

@@ -1,0 +1,182 @@
+import QtQuick
+import QtQuick.Controls
+import TovikNote.Views
+
+// One note's tile: turns over about its vertical axis on a long press.
+Item {
+    id: card
+
+    required property var note
+    // The state, for the grid to listen to its tap, flipBack and
+    // deleteConfirmed signals.
+    readonly property alias cardState: cardState
+
+    implicitHeight: 150
+    height: 150
+
+    NoteCardState {
+        id: cardState
+        note: card.note
+    }
+
+    transform: Rotation {
+        origin.x: card.width / 2
+        origin.y: card.height / 2
+        axis { x: 0; y: 1; z: 0 }
+        angle: cardState.isFlipped ? 180 : 0
+        Behavior on angle { NumberAnimation { duration: 350; easing.type: Easing.InOutQuad } }
+    }
+
+    // Front face.
+    Rectangle {
+        id: front
+        objectName: "cardFront"
+        anchors.fill: parent
+        radius: 10
+        color: Theme.color(cardState.fillColorName)
+        opacity: cardState.isFlipped ? 0 : 1
+        visible: opacity > 0
+        Behavior on opacity { NumberAnimation { duration: 500; easing.type: Easing.InOutQuad } }
+
+        Column {
+            anchors.fill: parent
+            anchors.margins: 14
+            spacing: 4
+
+            Text {
+                objectName: "previewText"
+                width: parent.width
+                height: parent.height - timeLabel.height - dateLabel.height - 2 * parent.spacing
+                text: cardState.previewText
+                textFormat: Text.PlainText
+                wrapMode: Text.Wrap
+                maximumLineCount: 3
+                elide: Text.ElideRight
+                font.pixelSize: 15
+                font.weight: Font.DemiBold
+                color: "#1c1c1e"
+            }
+            Text {
+                id: timeLabel
+                text: cardState.timeText
+                font.pixelSize: 11
+                font.bold: true
+                color: "#6e6b66"
+            }
+            Text {
+                id: dateLabel
+                text: cardState.dateText
+                font.pixelSize: 11
+                color: "#6e6b66"
+            }
+        }
+
+        Icon {
+            objectName: "favoriteMark"
+            anchors.right: parent.right
+            anchors.bottom: parent.bottom
+            anchors.margins: 14
+            visible: cardState.localIsFavorite
+            symbol: "star.fill"
+            size: 22
+            color: "white"
+            opacity: 0.6
+        }
+    }
+
+    // Back face, itself turned over so that it reads right once the card is.
+    Rectangle {
+        id: back
+        objectName: "cardBack"
+        anchors.fill: parent
+        radius: 10
+        color: Theme.cardBGColor
+        opacity: cardState.isFlipped ? 1 : 0
+        visible: opacity > 0
+        enabled: cardState.isFlipped
+        Behavior on opacity { NumberAnimation { duration: 500; easing.type: Easing.InOutQuad } }
+        transform: Rotation {
+            origin.x: back.width / 2
+            origin.y: back.height / 2
+            axis { x: 0; y: 1; z: 0 }
+            angle: 180
+        }
+
+        Row {
+            id: buttons
+            anchors.centerIn: parent
+            readonly property real gap: (back.width - 3 * 32) / 4
+            spacing: gap
+
+            CardButton {
+                objectName: "turnBackButton"
+                symbol: "arrow.uturn.backward"
+                tint: "#1f6fd1"
+                onClicked: cardState.flip()
+            }
+            CardButton {
+                objectName: "favoriteButton"
+                symbol: cardState.localIsFavorite ? "star.fill" : "star"
+                tint: "#d93a32"
+                onClicked: cardState.toggleFavorite()
+            }
+            CardButton {
+                objectName: "deleteButton"
+                symbol: "trash"
+                tint: "#d93a32"
+                onClicked: cardState.showDeleteConfirmation = true
+            }
+        }
+    }
+
+    TapHandler {
+        // A press that wanders further than this is not a press.
+        dragThreshold: 10
+        longPressThreshold: 0.5
+        onTapped: cardState.click()
+        onLongPressed: cardState.flip()
+    }
+
+    Dialog {
+        id: deleteConfirmation
+        objectName: "deleteConfirmation"
+        parent: Overlay.overlay
+        anchors.centerIn: parent
+        modal: true
+        title: "Delete Note"
+        width: 340
+
+        Label {
+            width: parent.width
+            wrapMode: Text.Wrap
+            text: "Are you sure you want to delete this note?"
+        }
+
+        footer: DialogButtonBox {
+            Button {
+                objectName: "confirmDeleteButton"
+                text: "Delete"
+                palette.buttonText: "#d93a32"
+                DialogButtonBox.buttonRole: DialogButtonBox.DestructiveRole
+                onClicked: cardState.confirmDelete()
+            }
+            Button {
+                objectName: "cancelDeleteButton"
+                text: "Cancel"
+                DialogButtonBox.buttonRole: DialogButtonBox.RejectRole
+            }
+        }
+        onRejected: cardState.cancelDelete()
+        onClosed: cardState.cancelDelete()
+    }
+
+    Connections {
+        target: cardState
+        function onShowDeleteConfirmationChanged() {
+            if (cardState.showDeleteConfirmation)
+                deleteConfirmation.open()
+            else
+                deleteConfirmation.close()
+        }
+    }
+}
