@@ -14,19 +14,35 @@ NoteEditorLayout {
         noteId: view.noteId
     }
 
+    component Segment: TabButton {
+        id: segment
+        background: Rectangle {
+            anchors.fill: parent
+            anchors.margins: 2
+            radius: 4
+            color: segment.checked ? "white" : "transparent"
+        }
+    }
+
     // The kind can be chosen only while the note is empty.
     typeControl: TabBar {
         objectName: "typePicker"
         width: 100
         enabled: view.editor.content.length === 0
         currentIndex: view.editor.selectedType - 1
+        // A segmented look: the chosen kind stands out white on a grey track.
+        background: Rectangle {
+            radius: 5
+            color: Theme.color("CardBGColor")
+            border.color: "#c9c5bc"
+        }
 
-        TabButton {
+        Segment {
             objectName: "noteType"
             text: qsTr("Note")
             onClicked: view.editor.selectedType = 1
         }
-        TabButton {
+        Segment {
             objectName: "todoType"
             text: qsTr("Todo")
             onClicked: view.editor.selectedType = 2

@@ -17,6 +17,9 @@ NoteEditorLayout {
         objectName: "typeMark"
         symbol: "drop.fill"
         color: view.isTodo ? Theme.color("CustomizeYellowColor") : Theme.color("CustomizeBlueColor")
+        // The kind colours are pale; an edge keeps the mark visible on the bar.
+        style: Text.Outline
+        styleColor: Qt.darker(color, 1.5)
     }
 
     Component.onCompleted: editor.loadNote()

@@ -14,14 +14,18 @@ SwipeDelegate {
 
     signal deleteRequested()
 
+    // A removed item's row state can go a moment before this delegate does.
+    readonly property bool isCompleted: row?.isCompleted ?? false
+
     topPadding: 12
     bottomPadding: 12
     leftPadding: 8
     rightPadding: 8
     hoverEnabled: false
+    focusPolicy: Qt.StrongFocus
 
     background: Rectangle {
-        color: rowView.row.isCompleted ? Theme.color("CardBGColor") : "white"
+        color: rowView.isCompleted ? Theme.color("CardBGColor") : "white"
         radius: 8
         border.color: Theme.color("CardBGColor")
         border.width: 1
@@ -40,16 +44,16 @@ SwipeDelegate {
             focusPolicy: Qt.NoFocus
             background: null
             contentItem: Icon {
-                symbol: rowView.row.isCompleted ? "checkmark.square" : "square"
+                symbol: rowView.isCompleted ? "checkmark.square" : "square"
                 size: 20
             }
-            onClicked: rowView.row.toggleCompleted()
+            onClicked: rowView.row?.toggleCompleted()
         }
 
         Loader {
             Layout.fillWidth: true
             Layout.alignment: Qt.AlignTop
-            sourceComponent: rowView.row.isCompleted ? doneText : openText
+            sourceComponent: rowView.isCompleted ? doneText : openText
         }
     }
 
@@ -72,10 +76,13 @@ SwipeDelegate {
         id: doneText
         Label {
             objectName: "doneText"
-            text: rowView.row.itemText
+            text: rowView.row?.itemText ?? ""
             textFormat: Text.PlainText
             font.pixelSize: 16
             font.strikeout: true
+            // Lines up with the text of the open item's editor.
+            leftPadding: 4
+            rightPadding: 4
             color: "grey"
             wrapMode: Text.Wrap
         }
@@ -86,17 +93,17 @@ SwipeDelegate {
         TextArea {
             id: edit
             objectName: "itemEditor"
-            text: rowView.row.text
-            onTextChanged: rowView.row.text = text
+            text: rowView.row?.text ?? ""
+            onTextChanged: if (rowView.row) rowView.row.text = text
             font.pixelSize: 16
             wrapMode: TextArea.Wrap
             padding: 0
             implicitHeight: Math.max(20, contentHeight)
             background: null
-            onActiveFocusChanged: rowView.row.isFocused = activeFocus
+            onActiveFocusChanged: if (rowView.row) rowView.row.isFocused = activeFocus
             // The row ends the editing after a line break at the end.
-            Binding on focus { value: rowView.row.isFocused }
-            Component.onCompleted: rowView.row.editorAppeared()
+            Binding on focus { value: rowView.row?.isFocused ?? false }
+            Component.onCompleted: rowView.row?.editorAppeared()
         }
     }
 }

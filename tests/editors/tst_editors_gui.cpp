@@ -76,6 +76,14 @@ struct ShownEditor {
     QQuickView &view;
 };
 
+QStringList texts(const QList<QQuickItem *> &items)
+{
+    QStringList result;
+    for (QQuickItem *item : items)
+        result << textOf(item);
+    return result;
+}
+
 } // namespace
 
 class EditorsGuiTest : public QObject {
@@ -90,6 +98,7 @@ private Q_SLOTS:
     void returnEndsARowsEditing();
     void openAndLeaveAnExistingNoteUnchanged();
     void existingTodoListOpensAsList();
+    void rowsAreDeletedBySwipeOrDeleteKey();
 
 private:
     std::unique_ptr<TemporaryStore> m_store;
@@ -232,6 +241,41 @@ void EditorsGuiTest::existingTodoListOpensAsList()
 
     click(view, shown.named("homeButton"));
     QCOMPARE(DBManager::shared().fetchNote(note.id).lastModifiedDate, 1000);
+}
+
+void EditorsGuiTest::rowsAreDeletedBySwipeOrDeleteKey()
+{
+    const Note note = storedNote(encodeTodoItems({TodoItem{QUuid::createUuid(), "done", true},
+                                                  TodoItem{QUuid::createUuid(), "first", false},
+                                                  TodoItem{QUuid::createUuid(), "second", false}}),
+                                 2);
+    ShownEditor shown(QStringLiteral("NoteDetailView"), AppState::AppView::noteDetail(note.id));
+    QQuickView &view = shown.view;
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QTRY_COMPARE(shown.allNamed("itemEditor").size(), 2);
+
+    // A click on the completed row gives the row itself the focus.
+    click(view, shown.named("doneText"));
+    QTest::keyClick(&view, Qt::Key_Delete);
+    QTRY_VERIFY(!shown.named("doneText"));
+
+    // Dragging the first open row aside past its delete action removes it.
+    QQuickItem *row = shown.allNamed("itemEditor").at(0)->parentItem();
+    while (row && !row->inherits("QQuickSwipeDelegate"))
+        row = row->parentItem();
+    QVERIFY(row);
+    // Pressed in the row's own margin, not in its text editor.
+    const QPoint start = row->mapToScene(QPointF(row->width() - 20, 4)).toPoint();
+    QTest::mousePress(&view, Qt::LeftButton, Qt::NoModifier, start);
+    for (int step = 1; step <= 20; ++step)
+        QTest::mouseMove(&view, start - QPoint(step * 20, 0));
+    QTest::mouseRelease(&view, Qt::LeftButton, Qt::NoModifier, start - QPoint(400, 0));
+    QTRY_COMPARE(texts(shown.allNamed("itemEditor")), QStringList{"second"});
+
+    click(view, shown.named("homeButton"));
+    const QList<TodoItem> stored = decodeTodoItems(DBManager::shared().fetchNote(note.id).content);
+    QCOMPARE(stored.size(), 1);
+    QCOMPARE(stored.first().text, "second");
 }
 
 QTEST_MAIN(EditorsGuiTest)
