@@ -12,7 +12,7 @@ void NewItemView::saveNote()
 
 bool NewItemView::save()
 {
-    return storeContent(QString(), 0, QString());
+    return storeContent(content().toUtf8(), QString(), 0, QString());
 }
 
 void NewItemView::goHome()

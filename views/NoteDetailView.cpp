@@ -6,13 +6,13 @@
 #include <QStringDecoder>
 
 namespace {
-// Content that is not valid UTF-8 is shown as empty text rather than with
-// replacement characters that a save would then write back.
-QString strictUtf8(const QByteArray &bytes)
+std::optional<QString> strictUtf8(const QByteArray &bytes)
 {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(bytes);
-    return decoder.hasError() ? QString() : text;
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
 }
 }
 
@@ -28,7 +28,9 @@ void NoteDetailView::loadNote()
         return;
     }
     m_note = loaded;
-    setContent(strictUtf8(loaded.content));
+    const std::optional<QString> text = strictUtf8(loaded.content);
+    m_contentUnreadable = !text;
+    setContent(text.value_or(QString()));
     // Any kind other than a text note opens as a to-do list.
     setItemType(loaded.type == rawValue(ItemType::note) ? ItemType::note : ItemType::todo);
 }
@@ -44,9 +46,13 @@ bool NoteDetailView::save()
         printLine(QStringLiteral("Error: No current note available"));
         return false;
     }
+    // Content that could not be read as text is shown empty; until the user
+    // types something, the stored bytes are handed back rather than erased.
+    const bool untouched = m_contentUnreadable && content().isEmpty();
+    const QByteArray bytes = untouched ? m_note->content : content().toUtf8();
     // Title and file link come from the sync service; the editor does not
     // show them, so it hands them back as loaded instead of erasing them.
-    return storeContent(m_note->title, m_note->isfavorite, m_note->filelink);
+    return storeContent(bytes, m_note->title, m_note->isfavorite, m_note->filelink);
 }
 
 void NoteDetailView::goHome()

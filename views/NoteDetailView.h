@@ -24,4 +24,5 @@ private:
     bool save();
 
     std::optional<Note> m_note;
+    bool m_contentUnreadable = false;
 };

@@ -68,11 +68,12 @@ void NoteEditor::addItem()
         setContent(*text);
 }
 
-bool NoteEditor::storeContent(const QString &title, int64_t isfavorite, const QString &filelink)
+bool NoteEditor::storeContent(const QByteArray &bytes, const QString &title, int64_t isfavorite,
+                              const QString &filelink)
 {
     try {
-        DBManager::shared().saveNote(m_noteId, m_content.toUtf8(), rawValue(m_selectedType), false,
-                                     title, isfavorite, filelink);
+        DBManager::shared().saveNote(m_noteId, bytes, rawValue(m_selectedType), false, title, isfavorite,
+                                     filelink);
     } catch (const std::exception &error) {
         printLine(QStringLiteral("Error saving note: ") + errorDescription(error));
         return false;

@@ -67,9 +67,10 @@ Q_SIGNALS:
 protected:
     void setItemType(ItemType type);
 
-    // Stores the content with the selected kind; prints the failure and
-    // returns false when the store refuses it, shows "Saved" otherwise.
-    bool storeContent(const QString &title, int64_t isfavorite, const QString &filelink);
+    // Stores these content bytes with the selected kind; prints the failure
+    // and returns false when the store refuses them, shows "Saved" otherwise.
+    bool storeContent(const QByteArray &bytes, const QString &title, int64_t isfavorite,
+                      const QString &filelink);
 
     // Switches the window back to the note grid.
     void showGrid();

@@ -78,6 +78,7 @@ private Q_SLOTS:
     void storedTypeDecidesTheEditor();
     void emptiedNoteIsStoredEmpty();
     void noteThatCannotBeLoaded();
+    void unreadableContentSurvivesLeaving();
     void failedSaveOnLeavingKeepsTheDetailEditorOpen();
 
 private:
@@ -311,6 +312,25 @@ void NoteEditorsTest::noteThatCannotBeLoaded()
     open->editor.goHome();
     QVERIFY(open->onGrid());
     QVERIFY(!noteExists(missing));
+}
+
+void NoteEditorsTest::unreadableContentSurvivesLeaving()
+{
+    const QByteArray unreadable("caf\xe9 \xff", 6);
+    const Note note = storedNote(unreadable, 1);
+    OpenedNote open(note.id);
+    QCOMPARE(open.editor.content(), QString());
+
+    open.editor.goHome();
+    Note stored = DBManager::shared().fetchNote(note.id);
+    QCOMPARE(stored.content, unreadable);
+    QCOMPARE(stored.lastModifiedDate, 1000);
+
+    // What the user types in its place is stored as usual.
+    OpenedNote again(note.id);
+    again.editor.setContent("retyped");
+    again.editor.goHome();
+    QCOMPARE(DBManager::shared().fetchNote(note.id).content, QByteArray("retyped"));
 }
 
 void NoteEditorsTest::failedSaveOnLeavingKeepsTheDetailEditorOpen()
