@@ -345,17 +345,15 @@ int TodoListEditor::rowCount(const QModelIndex &parent) const
 
 QVariant TodoListEditor::data(const QModelIndex &index, int role) const
 {
-    const TodoItemView *shown = row(index.row());
+    TodoItemView *shown = row(index.row());
     if (!shown || index.parent().isValid())
         return {};
-    switch (role) {
-    case RowRole: return QVariant::fromValue(const_cast<TodoItemView *>(shown));
-    case ItemIdRole: return shown->id().toString(QUuid::WithoutBraces);
-    default: return {};
-    }
+    if (role != RowRole)
+        return {};
+    return QVariant::fromValue(shown);
 }
 
 QHash<int, QByteArray> TodoListEditor::roleNames() const
 {
-    return {{RowRole, "row"}, {ItemIdRole, "itemId"}};
+    return {{RowRole, "row"}};
 }

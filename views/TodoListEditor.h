@@ -116,7 +116,7 @@ class TodoListEditor : public QAbstractListModel {
     Q_PROPERTY(NoteEditor *editor READ editor WRITE setEditor NOTIFY editorChanged FINAL)
 
 public:
-    enum Role { RowRole = Qt::UserRole + 1, ItemIdRole };
+    enum Role { RowRole = Qt::UserRole + 1 };
 
     explicit TodoListEditor(QObject *parent = nullptr);
 
