@@ -346,9 +346,7 @@ int TodoListEditor::rowCount(const QModelIndex &parent) const
 QVariant TodoListEditor::data(const QModelIndex &index, int role) const
 {
     TodoItemView *shown = row(index.row());
-    if (!shown || index.parent().isValid())
-        return {};
-    if (role != RowRole)
+    if (!shown || index.parent().isValid() || role != RowRole)
         return {};
     return QVariant::fromValue(shown);
 }
