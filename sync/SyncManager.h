@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Note.h"
+#include "OneShot.h"
 #include "ServerResult.h"
 
 #include <QCoro/QCoroTask>
@@ -7,7 +9,10 @@
 #include <QString>
 #include <QUrl>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <optional>
+
+struct HttpOutcome;
 
 // The one object that talks to the sync service.
 class SyncManager : public QObject {
@@ -35,6 +40,28 @@ public:
 
     QCoro::Task<ServerResult> syncNotes(QString email);
     QCoro::Task<ServerResult> configEmailAddress(QString email);
+
+    // The steps of the two exchanges, public so that each can be driven alone.
+    using Continuation = OneShot<ServerResult>;
+
+    // The nine-member note object of the request body.
+    static nlohmann::ordered_json makeNoteDictionary(const Note &note);
+    // The request body {"email" (lower-cased), "ip", "notes"}.
+    static nlohmann::ordered_json makeRequestBody(const QString &email, const QString &ip,
+                                                  nlohmann::ordered_json notes);
+
+    // Posts the body and returns at once; the completion resumes `continuation`
+    // through handleSyncResponse, or with "Self is nil" when this object is gone.
+    void sendSyncRequest(const nlohmann::ordered_json &body, Continuation continuation);
+    void handleSyncResponse(const HttpOutcome &outcome, Continuation continuation);
+    // Purges the locally deleted notes, then upserts each server note in order.
+    // Throws the first error that stops it.
+    void updateLocalDatabase(const nlohmann::ordered_json &serverNotes);
+
+    // The configuration exchange holds no reference to a SyncManager.
+    static void sendConfigRequest(const QUrl &syncUrl, const nlohmann::ordered_json &body,
+                                  Continuation continuation);
+    static void handleConfigResponse(const HttpOutcome &outcome, Continuation continuation);
 
 Q_SIGNALS:
     void isSyncingChanged();

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "ServerResult.h"
+
+#include <QByteArray>
+#include <QCoro/QCoroTask>
+#include <QUrl>
+#include <functional>
+#include <optional>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// What one request gave: the body and the HTTP status, or the client's error.
+struct HttpOutcome {
+    std::optional<ServerError> error;
+    int status = 0; // 0 when no HTTP answer arrived
+    QByteArray body;
+
+    bool failed() const { return error.has_value(); }
+};
+
+// The application's HTTP client. One instance per thread shares one
+// QNetworkAccessManager; completions run on that thread (the main thread for
+// every request the application makes).
+//
+// Transport errors keep Qt's domain "QNetworkReply", its error code and text.
+// Failed validation of an answer has the domain "HttpClient" and the HTTP status
+// as its code.
+class HttpClient {
+public:
+    static constexpr const char *transportDomain = "QNetworkReply";
+    static constexpr const char *validationDomain = "HttpClient";
+
+    using Completion = std::function<void(const HttpOutcome &)>;
+
+    static HttpClient &shared();
+
+    HttpClient();
+    ~HttpClient();
+    HttpClient(const HttpClient &) = delete;
+    HttpClient &operator=(const HttpClient &) = delete;
+
+    // POST of `json` with Content-Type "application/json". The status must be
+    // 200-299 and the body non-empty unless the status is 204 or 205.
+    void postJson(const QUrl &url, const QByteArray &json, Completion completion);
+
+    // Plain GET. Any HTTP answer counts, whatever its status; only a transport
+    // failure is an error.
+    void get(const QUrl &url, Completion completion);
+    QCoro::Task<HttpOutcome> get(const QUrl &url);
+
+private:
+    static HttpOutcome readOutcome(QNetworkReply *reply, bool validate);
+    static void watch(QNetworkReply *reply, bool validate, Completion completion);
+
+    QNetworkAccessManager *m_manager;
+};
