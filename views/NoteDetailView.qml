@@ -22,5 +22,7 @@ NoteEditorLayout {
         styleColor: Qt.darker(color, 1.5)
     }
 
-    Component.onCompleted: editor.loadNote()
+    // Loaded once the screen is built, when every property handed to it has
+    // its final value.
+    Component.onCompleted: Qt.callLater(editor.loadNote)
 }
