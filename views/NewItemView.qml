@@ -22,6 +22,14 @@ NoteEditorLayout {
             radius: 4
             color: segment.checked ? "white" : "transparent"
         }
+        // Stays readable on the grey track while the picker is disabled.
+        contentItem: Text {
+            text: segment.text
+            font: segment.font
+            color: segment.enabled ? "#1d1d1f" : "#8e8e93"
+            horizontalAlignment: Text.AlignHCenter
+            verticalAlignment: Text.AlignVCenter
+        }
     }
 
     // The kind can be chosen only while the note is empty.
