@@ -119,7 +119,7 @@ Item {
 
             readonly property real columnSpacing: 8
             readonly property real rowSpacing: 20
-            readonly property int columns: MainViewState.adaptiveColumnCount(width, 150, columnSpacing)
+            readonly property int columns: mainState.adaptiveColumnCount(width, 150, columnSpacing)
 
             cellWidth: (width + columnSpacing) / columns
             cellHeight: 150 + rowSpacing

@@ -1,0 +1,279 @@
+#include "MainView.h"
+#include "ViewsTestSupport.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QTest>
+
+class MainViewTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void sortNotes_data();
+    void sortNotes();
+    void filterNotes_data();
+    void filterNotes();
+    void filteredNotesOrdersThenNarrows();
+    void filteredNotesFollowsNotesAndSearchText();
+    void loadNotesPublishesOnTheNextTurn();
+    void loadNotesFailureKeepsTheList();
+    void addNewNoteOpensItsEditor();
+    void addNewNoteFailureStaysOnTheGrid();
+    void deleteNoteAndReload();
+    void deletingAMissingNotePrintsAndKeepsTheList();
+    void modelKeepsRowsOfNotesThatStay();
+    void adaptiveColumns_data();
+    void adaptiveColumns();
+};
+
+using Notes = QList<Note>;
+
+void MainViewTest::sortNotes_data()
+{
+    QTest::addColumn<Notes>("notes");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("favourites first, newest first")
+        << Notes{makeNote("a", "", 1, 0, 500), makeNote("b", "", 1, 1, 100), makeNote("c", "", 1, 0, 900),
+                 makeNote("d", "", 1, 1, 300)}
+        << QStringList{"d", "b", "c", "a"};
+    QTest::newRow("old favourite before new non-favourite")
+        << Notes{makeNote("new", "", 1, 0, 1'000'000), makeNote("old", "", 1, 1, 1)}
+        << QStringList{"old", "new"};
+    QTest::newRow("ties keep the store order")
+        << Notes{makeNote("f1", "", 1, 1, 700), makeNote("n1", "", 1, 0, 700), makeNote("f2", "", 1, 1, 700),
+                 makeNote("n2", "", 1, 0, 700), makeNote("f3", "", 1, 1, 700)}
+        << QStringList{"f1", "f2", "f3", "n1", "n2"};
+    QTest::newRow("isfavorite compared as a signed integer")
+        << Notes{makeNote("neg", "", 1, -1, 900), makeNote("zero", "", 1, 0, 100), makeNote("two", "", 1, 2, 50)}
+        << QStringList{"two", "zero", "neg"};
+    QTest::newRow("times before 1970 sort as signed")
+        << Notes{makeNote("before", "", 1, 0, -5), makeNote("after", "", 1, 0, 5)}
+        << QStringList{"after", "before"};
+    QTest::newRow("empty") << Notes{} << QStringList{};
+}
+
+void MainViewTest::sortNotes()
+{
+    QFETCH(Notes, notes);
+    QFETCH(QStringList, expected);
+    MainView::sortNotes(notes);
+    QCOMPARE(idsOf(notes), expected);
+}
+
+void MainViewTest::filterNotes_data()
+{
+    QTest::addColumn<QString>("search");
+    QTest::addColumn<QStringList>("expected");
+
+    // Searched over the notes of filterNotes() below.
+    QTest::newRow("a blank is a search")
+        << " " << QStringList{"plain", "capital", "titled", "todo", "decomposed", "precomposed"};
+    QTest::newRow("capitals match lower case") << "GROCERY" << QStringList{"plain"};
+    QTest::newRow("lower case matches capitals") << "meeting" << QStringList{"capital"};
+    QTest::newRow("non-ASCII capitals") << "ÉCOLE" << QStringList{"decomposed", "precomposed"};
+    QTest::newRow("decomposed search matches precomposed")
+        << QString::fromUtf8("e\xcc\x81" "cole") << QStringList{"decomposed", "precomposed"};
+    QTest::newRow("to-do key text") << "iscompleted" << QStringList{"todo"};
+    QTest::newRow("title is not searched") << "secret" << QStringList{};
+    QTest::newRow("no diacritic folding") << "ecole" << QStringList{};
+    QTest::newRow("capital sharp s") << QString::fromUtf8("STRA\xe1\xba\x9e" "E") << QStringList{"capital"};
+}
+
+void MainViewTest::filterNotes()
+{
+    QFETCH(QString, search);
+    QFETCH(QStringList, expected);
+    const QByteArray todoJson =
+        R"([{"id":"6F1C2A4E-1111-4C3B-9D2E-123456789ABC","text":"buy milk","isCompleted":false}])";
+    const Notes notes{
+        makeNote("plain", "my grocery list"),
+        makeNote("capital", QByteArray("MEETING in der stra\xc3\x9f" "e")),
+        makeNote("empty", ""),
+        makeNote("binary", "grocery \xff meeting \xc3"),
+        makeNote("titled", "nothing here", 1, 0, 1000, "secret title"),
+        makeNote("todo", todoJson, 2),
+        makeNote("decomposed", QByteArray("une e\xcc\x81" "cole ici")),
+        makeNote("precomposed", QByteArray("l'\xc3\xa9" "cole du coin")),
+    };
+    QCOMPARE(idsOf(MainView::filterNotes(notes, search)), expected);
+
+    // The grid's own computation gives the same notes, in sorted order.
+    AppState state;
+    MainView view;
+    view.setAppState(&state);
+    state.setNotes(notes);
+    view.setSearchText(search);
+    Notes sorted = MainView::filterNotes(notes, search);
+    MainView::sortNotes(sorted);
+    QCOMPARE(idsOf(view.filteredNotes()), idsOf(sorted));
+}
+
+void MainViewTest::filteredNotesOrdersThenNarrows()
+{
+    AppState state;
+    MainView view;
+    view.setAppState(&state);
+    state.setNotes({makeNote("n-new", "apple", 1, 0, 900), makeNote("bad", "apple \xfe", 1, 1, 800),
+                    makeNote("n-old", "pear", 1, 0, 100), makeNote("fav", "apple pie", 1, 1, 50)});
+    // Empty search: every loaded note, even one that is not UTF-8.
+    QCOMPARE(idsOf(view.filteredNotes()), (QStringList{"bad", "fav", "n-new", "n-old"}));
+    view.setSearchText("apple");
+    QCOMPARE(idsOf(view.filteredNotes()), (QStringList{"fav", "n-new"}));
+    // The shared list keeps the store's order.
+    QCOMPARE(idsOf(state.notes()), (QStringList{"n-new", "bad", "n-old", "fav"}));
+}
+
+void MainViewTest::filteredNotesFollowsNotesAndSearchText()
+{
+    AppState state;
+    MainView view;
+    view.setAppState(&state);
+    NoteListModel *model = view.filteredNotesModel();
+    QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+
+    state.setNotes({makeNote("a", "alpha"), makeNote("b", "beta")});
+    QCOMPARE(model->count(), 2);
+    view.setSearchText("ALPHA");
+    QCOMPARE(model->count(), 1);
+    QCOMPARE(model->noteIdAt(0), "a");
+    state.setNotes({makeNote("a", "alpha"), makeNote("c", "alphabet")});
+    QCOMPARE(model->count(), 2);
+    view.setSearchText("");
+    QCOMPARE(model->count(), 2);
+}
+
+void MainViewTest::loadNotesPublishesOnTheNextTurn()
+{
+    TestHome home;
+    storeNote("old", "first", 1, 0, 100);
+    storeNote("new", "second", 1, 0, 200);
+    storeNote("fav", "third", 1, 1, 50);
+    AppState state;
+    MainView view;
+    view.setAppState(&state);
+    QSignalSpy changes(&state, &AppState::notesChanged);
+
+    view.loadNotes();
+    QCOMPARE(changes.count(), 0);
+    QVERIFY(state.notes().isEmpty());
+    QTRY_COMPARE(changes.count(), 1);
+    QCOMPARE(idsOf(state.notes()), (QStringList{"new", "old", "fav"}));
+    QCOMPARE(idsOf(view.filteredNotes()), (QStringList{"fav", "new", "old"}));
+}
+
+void MainViewTest::loadNotesFailureKeepsTheList()
+{
+    TestHome home;
+    AppState state;
+    state.setNotes({makeNote("kept", "x")});
+    MainView view;
+    view.setAppState(&state);
+    home.breakStore();
+    CapturedOutput output;
+    view.loadNotes();
+    QTest::qWait(20);
+    QVERIFY(output.text().startsWith("Error fetching notes: "));
+    QCOMPARE(output.text().count('\n'), 1);
+    QCOMPARE(idsOf(state.notes()), QStringList{"kept"});
+}
+
+void MainViewTest::addNewNoteOpensItsEditor()
+{
+    TestHome home;
+    AppState state;
+    MainView view;
+    view.setAppState(&state);
+    view.addNewNote();
+    QCOMPARE(state.currentView().kind, AppState::AppView::Kind::newNote);
+    const Note created = DBManager::shared().fetchNote(state.currentView().noteId);
+    QCOMPARE(created.type, 1);
+    QVERIFY(created.content.isEmpty());
+}
+
+void MainViewTest::addNewNoteFailureStaysOnTheGrid()
+{
+    TestHome home;
+    AppState state;
+    MainView view;
+    view.setAppState(&state);
+    home.breakStore();
+    CapturedOutput output;
+    view.addNewNote();
+    QVERIFY(output.text().startsWith("Error creating new note: "));
+    QVERIFY(state.currentView() == AppState::AppView::main());
+}
+
+void MainViewTest::deleteNoteAndReload()
+{
+    TestHome home;
+    storeNote("a", "first", 1, 0, 100);
+    storeNote("b", "second", 1, 0, 200);
+    AppState state;
+    MainView view;
+    view.setAppState(&state);
+    view.loadNotes();
+    QTRY_COMPARE(state.notes().size(), 2);
+    view.deleteNoteAndReload("a");
+    QTRY_COMPARE(idsOf(state.notes()), QStringList{"b"});
+    QVERIFY(DBManager::shared().fetchNote("a").isdeleted);
+}
+
+void MainViewTest::deletingAMissingNotePrintsAndKeepsTheList()
+{
+    TestHome home;
+    AppState state;
+    state.setNotes({makeNote("x", "kept")});
+    MainView view;
+    view.setAppState(&state);
+    QSignalSpy changes(&state, &AppState::notesChanged);
+    CapturedOutput output;
+    view.deleteNoteAndReload("gone");
+    QTest::qWait(20);
+    QCOMPARE(output.text(), "Error deleting note: noteNotFound\n");
+    QCOMPARE(changes.count(), 0);
+}
+
+void MainViewTest::modelKeepsRowsOfNotesThatStay()
+{
+    NoteListModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.setNotes({makeNote("a", "1"), makeNote("b", "2"), makeNote("c", "3"), makeNote("d", "4")});
+    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+    QSignalSpy moved(&model, &QAbstractItemModel::rowsMoved);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+
+    // "c" becomes a favourite and moves to the top, "b" is deleted, "e" is new.
+    model.setNotes({makeNote("c", "3", 1, 1), makeNote("a", "1"), makeNote("e", "5"), makeNote("d", "4")});
+    QCOMPARE(resets.count(), 0);
+    QCOMPARE(removed.count(), 1);
+    QCOMPARE(moved.count(), 1);
+    QCOMPARE(changed.count(), 1);
+    QStringList ids;
+    for (int row = 0; row < model.rowCount(); ++row)
+        ids << model.noteIdAt(row);
+    QCOMPARE(ids, (QStringList{"c", "a", "e", "d"}));
+    QCOMPARE(model.data(model.index(0), NoteListModel::IsFavoriteRole).toLongLong(), 1);
+}
+
+void MainViewTest::adaptiveColumns_data()
+{
+    QTest::addColumn<qreal>("width");
+    QTest::addColumn<int>("columns");
+    QTest::newRow("narrower than one") << 100.0 << 1;
+    QTest::newRow("exactly one") << 150.0 << 1;
+    QTest::newRow("two need the spacing too") << 307.0 << 1;
+    QTest::newRow("two") << 308.0 << 2;
+    QTest::newRow("wide window") << 868.0 << 5;
+}
+
+void MainViewTest::adaptiveColumns()
+{
+    QFETCH(qreal, width);
+    QFETCH(int, columns);
+    QCOMPARE(MainView::adaptiveColumnCount(width, 150, 8), columns);
+}
+
+QTEST_GUILESS_MAIN(MainViewTest)
+#include "tst_mainview.moc"

@@ -1,0 +1,237 @@
+#include "AppState.h"
+#include "MainView.h"
+#include "SyncManager.h"
+#include "ViewsTestSupport.h"
+
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QSignalSpy>
+#include <QTest>
+#include <QtQml/qqmlextensionplugin.h>
+#include <algorithm>
+
+Q_IMPORT_QML_PLUGIN(TovikNote_ViewsPlugin)
+
+namespace {
+
+QPoint centreOf(QQuickItem *item)
+{
+    return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint();
+}
+
+// Items by object name in the visual tree: the grid's cards and a popup's
+// contents have no QObject parent to find them through.
+void collectItems(QQuickItem *root, const QString &name, QList<QQuickItem *> &found)
+{
+    if (root->objectName() == name)
+        found << root;
+    for (QQuickItem *child : root->childItems())
+        collectItems(child, name, found);
+}
+
+QList<QQuickItem *> itemsNamed(QQuickItem *root, const QString &name)
+{
+    QList<QQuickItem *> found;
+    collectItems(root, name, found);
+    return found;
+}
+
+// QTest types into widgets only; a window gets one key at a time.
+void typeText(QWindow *window, const QString &text)
+{
+    for (QChar c : text)
+        QTest::keyClick(window, c.toLatin1());
+}
+
+} // namespace
+
+// The note grid's QML, shown offscreen over a real store with three notes.
+class MainViewGuiTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void showsTheStoredNotesInOrder();
+    void typingNarrowsTheGrid();
+    void clickingACardOpensIt();
+    void longPressTurnsACardOver();
+    void confirmedDeleteRemovesTheCard();
+    void plusCreatesANoteAndOpensItsEditor();
+    void tappingTheGridEndsSearchEditing();
+
+private:
+    QList<QQuickItem *> cards() const;
+    QStringList shownIds() const;
+    QObject *cardState(QQuickItem *card) const { return card->property("cardState").value<QObject *>(); }
+    QQuickItem *item(const char *name) const { return itemsNamed(m_view->contentItem(), name).value(0); }
+    void longPress(QQuickItem *target);
+
+    std::unique_ptr<TestHome> m_home;
+    std::unique_ptr<AppState> m_state;
+    std::unique_ptr<SyncManager> m_sync;
+    std::unique_ptr<QQuickView> m_view;
+};
+
+void MainViewGuiTest::init()
+{
+    m_home = std::make_unique<TestHome>();
+    storeNote("older", "grocery list\nmilk", 1, 0, 100);
+    storeNote("newer", "beta release notes", 1, 0, 300);
+    storeNote("favourite",
+              R"([{"id":"6F1C2A4E-1111-4C3B-9D2E-123456789ABC","text":"call beta team","isCompleted":false}])", 2, 1,
+              50);
+    m_state = std::make_unique<AppState>();
+    m_sync = std::make_unique<SyncManager>();
+    m_view = std::make_unique<QQuickView>();
+    m_view->engine()->addImportPath(QStringLiteral("qrc:/qt/qml"));
+    m_view->setInitialProperties({{"appState", QVariant::fromValue(m_state.get())},
+                                  {"syncManager", QVariant::fromValue(m_sync.get())}});
+    m_view->setResizeMode(QQuickView::SizeRootObjectToView);
+    m_view->resize(900, 720);
+    m_view->setSource(QUrl(QStringLiteral("qrc:/qt/qml/TovikNote/Views/MainView.qml")));
+    QVERIFY2(m_view->status() == QQuickView::Ready, qPrintable(m_view->errors().isEmpty() ? QString() : m_view->errors().first().toString()));
+    m_view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+    QTRY_COMPARE(cards().size(), 3);
+}
+
+void MainViewGuiTest::cleanup()
+{
+    m_view.reset();
+    m_sync.reset();
+    m_state.reset();
+    m_home.reset();
+}
+
+QList<QQuickItem *> MainViewGuiTest::cards() const
+{
+    QList<QQuickItem *> shown;
+    for (QQuickItem *card : itemsNamed(m_view->contentItem(), "noteCard")) {
+        if (card->isVisible() && card->parentItem() && card->parentItem()->isVisible())
+            shown << card;
+    }
+    std::sort(shown.begin(), shown.end(), [](QQuickItem *a, QQuickItem *b) {
+        const QPointF pa = a->mapToScene({0, 0}), pb = b->mapToScene({0, 0});
+        return pa.y() != pb.y() ? pa.y() < pb.y() : pa.x() < pb.x();
+    });
+    return shown;
+}
+
+QStringList MainViewGuiTest::shownIds() const
+{
+    QStringList ids;
+    for (QQuickItem *card : cards())
+        ids << card->property("note").value<Note>().id;
+    return ids;
+}
+
+void MainViewGuiTest::longPress(QQuickItem *target)
+{
+    const QPoint at = centreOf(target);
+    QTest::mousePress(m_view.get(), Qt::LeftButton, {}, at);
+    QTest::qWait(700);
+    QTest::mouseRelease(m_view.get(), Qt::LeftButton, {}, at);
+}
+
+void MainViewGuiTest::showsTheStoredNotesInOrder()
+{
+    QCOMPARE(shownIds(), (QStringList{"favourite", "newer", "older"}));
+    QQuickItem *first = cards().first();
+    QVERIFY(first->findChild<QQuickItem *>("favoriteMark")->isVisible());
+    QVERIFY(!cards().last()->findChild<QQuickItem *>("favoriteMark")->isVisible());
+    QCOMPARE(first->findChild<QQuickItem *>("previewText")->property("text").toString(), "call beta team");
+    QCOMPARE(cards().last()->findChild<QQuickItem *>("previewText")->property("text").toString(),
+             "grocery list, milk");
+    QCOMPARE(first->height(), 150.0);
+}
+
+void MainViewGuiTest::typingNarrowsTheGrid()
+{
+    QQuickItem *field = item("searchField");
+    QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(field));
+    QTRY_VERIFY(field->hasActiveFocus());
+    typeText(m_view.get(), "BETA");
+    QTRY_COMPARE(shownIds(), (QStringList{"favourite", "newer"}));
+    typeText(m_view.get(), " r");
+    QTRY_COMPARE(shownIds(), QStringList{"newer"});
+    for (int i = 0; i < 6; ++i)
+        QTest::keyClick(m_view.get(), Qt::Key_Backspace);
+    QTRY_COMPARE(shownIds(), (QStringList{"favourite", "newer", "older"}));
+}
+
+void MainViewGuiTest::clickingACardOpensIt()
+{
+    QQuickItem *card = cards().at(1);
+    QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(card));
+    QTRY_COMPARE(m_state->currentView().kind, AppState::AppView::Kind::noteDetail);
+    QCOMPARE(m_state->currentView().noteId, "newer");
+}
+
+void MainViewGuiTest::longPressTurnsACardOver()
+{
+    QQuickItem *card = cards().at(2);
+    QObject *state = cardState(card);
+    QSignalSpy flippedBack(state, SIGNAL(flipBack()));
+    longPress(card);
+    QTRY_VERIFY(state->property("isFlipped").toBool());
+    QQuickItem *back = card->findChild<QQuickItem *>("cardBack");
+    QTRY_COMPARE(back->opacity(), 1.0);
+    QTRY_VERIFY(!card->findChild<QQuickItem *>("cardFront")->isVisible());
+    // A click on the back opens nothing.
+    QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(card) + QPoint(0, 50));
+    QTest::qWait(50);
+    QVERIFY(m_state->currentView() == AppState::AppView::main());
+    // The turn-back button brings the front again, once.
+    QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(back->findChild<QQuickItem *>("turnBackButton")));
+    QTRY_VERIFY(!state->property("isFlipped").toBool());
+    QCOMPARE(flippedBack.count(), 1);
+}
+
+void MainViewGuiTest::confirmedDeleteRemovesTheCard()
+{
+    QQuickItem *card = cards().at(1);
+    QCOMPARE(card->property("note").value<Note>().id, "newer");
+    longPress(card);
+    QQuickItem *back = card->findChild<QQuickItem *>("cardBack");
+    QTRY_COMPARE(back->opacity(), 1.0);
+    QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(back->findChild<QQuickItem *>("deleteButton")));
+    QObject *dialog = card->findChild<QObject *>("deleteConfirmation");
+    QVERIFY(dialog);
+    QTRY_VERIFY(dialog->property("opened").toBool());
+    QCOMPARE(dialog->property("title").toString(), "Delete Note");
+    const QList<QQuickItem *> confirmButtons = itemsNamed(m_view->contentItem(), "confirmDeleteButton");
+    QCOMPARE(confirmButtons.size(), 1);
+    QQuickItem *confirm = confirmButtons.first();
+    QCOMPARE(confirm->property("text").toString(), "Delete");
+    QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(confirm));
+    QTRY_COMPARE(shownIds(), (QStringList{"favourite", "older"}));
+    QVERIFY(DBManager::shared().fetchNote("newer").isdeleted);
+}
+
+void MainViewGuiTest::plusCreatesANoteAndOpensItsEditor()
+{
+    QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(item("newNoteButton")));
+    QTRY_COMPARE(m_state->currentView().kind, AppState::AppView::Kind::newNote);
+    const QString id = m_state->currentView().noteId;
+    QCOMPARE(id.size(), 40);
+    QCOMPARE(DBManager::shared().fetchNote(id).type, 1);
+}
+
+void MainViewGuiTest::tappingTheGridEndsSearchEditing()
+{
+    QQuickItem *field = item("searchField");
+    QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(field));
+    QTRY_VERIFY(field->hasActiveFocus());
+    auto *viewState = m_view->rootObject()->property("viewState").value<MainView *>();
+    QVERIFY(viewState->isSearchBarFocused());
+    // Empty space below the cards.
+    QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, QPoint(450, 650));
+    QTRY_VERIFY(!field->hasActiveFocus());
+    QVERIFY(!viewState->isSearchBarFocused());
+    QVERIFY(m_state->currentView() == AppState::AppView::main());
+}
+
+QTEST_MAIN(MainViewGuiTest)
+#include "tst_mainview_gui.moc"
