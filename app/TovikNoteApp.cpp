@@ -33,7 +33,9 @@ bool TovikNoteApp::showWindow(QQmlApplicationEngine &engine)
 {
     // The platform style would follow a dark desktop; the basic one draws
     // from the light palette the delegate installs.
-    QQuickStyle::setStyle(QStringLiteral("Basic"));
+    // It can be chosen once per process, before the first window.
+    if (QQuickStyle::name() != QLatin1String("Basic"))
+        QQuickStyle::setStyle(QStringLiteral("Basic"));
     m_appDelegate.applicationDidFinishLaunching();
 
     // Qt 6.4 does not search the module's resource prefix by itself.
