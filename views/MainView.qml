@@ -113,15 +113,16 @@ Item {
             Layout.fillWidth: true
             Layout.fillHeight: true
             Layout.leftMargin: 16
-            Layout.rightMargin: 16
+            // Each cell carries the gap after its card, the last one too.
+            Layout.rightMargin: 16 - columnSpacing
             clip: true
             boundsBehavior: Flickable.StopAtBounds
 
             readonly property real columnSpacing: 8
             readonly property real rowSpacing: 20
-            readonly property int columns: mainState.adaptiveColumnCount(width, 150, columnSpacing)
+            readonly property int columns: mainState.adaptiveColumnCount(width - columnSpacing, 150, columnSpacing)
 
-            cellWidth: (width + columnSpacing) / columns
+            cellWidth: Math.floor(width / columns)
             cellHeight: 150 + rowSpacing
             topMargin: 4
             bottomMargin: 16

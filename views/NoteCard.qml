@@ -52,7 +52,7 @@ Item {
                 wrapMode: Text.Wrap
                 maximumLineCount: 3
                 elide: Text.ElideRight
-                font.pixelSize: 15
+                font.pixelSize: 14
                 font.weight: Font.DemiBold
                 color: "#1c1c1e"
             }
@@ -144,26 +144,47 @@ Item {
         anchors.centerIn: parent
         modal: true
         title: "Delete Note"
-        width: 340
+        width: 360
+        padding: 20
+        topPadding: 6
+
+        background: Rectangle {
+            radius: 10
+            color: "white"
+            border.color: "#d6d2c9"
+        }
+        header: Label {
+            text: deleteConfirmation.title
+            font.pixelSize: 16
+            font.bold: true
+            color: "black"
+            padding: 20
+            bottomPadding: 0
+        }
 
         Label {
             width: parent.width
             wrapMode: Text.Wrap
             text: "Are you sure you want to delete this note?"
+            font.pixelSize: 14
+            color: "#3a3835"
         }
 
         footer: DialogButtonBox {
-            Button {
-                objectName: "confirmDeleteButton"
-                text: "Delete"
-                palette.buttonText: "#d93a32"
-                DialogButtonBox.buttonRole: DialogButtonBox.DestructiveRole
-                onClicked: cardState.confirmDelete()
-            }
+            padding: 16
+            spacing: 10
+            background: null
             Button {
                 objectName: "cancelDeleteButton"
                 text: "Cancel"
                 DialogButtonBox.buttonRole: DialogButtonBox.RejectRole
+            }
+            Button {
+                objectName: "confirmDeleteButton"
+                text: "Delete"
+                palette.buttonText: "#c62828"
+                DialogButtonBox.buttonRole: DialogButtonBox.DestructiveRole
+                onClicked: cardState.confirmDelete()
             }
         }
         onRejected: cardState.cancelDelete()
