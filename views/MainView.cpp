@@ -162,17 +162,18 @@ QList<Note> MainView::filteredNotes() const
     if (!m_appState)
         return shown;
     const QList<Note> &notes = m_appState->notes();
+    shown.reserve(qsizetype(m_sortedOrder.size()));
     if (m_searchText.isEmpty()) {
-        shown.reserve(notes.size());
         for (qsizetype index : m_sortedOrder)
             shown.append(notes.at(index));
         return shown;
     }
     const QString needle = searchForm(m_searchText);
-    for (qsizetype index : m_sortedOrder) {
-        const QString &text = m_searchableText[size_t(index)];
+    // The texts are kept in display order, so the scan walks them in turn.
+    for (size_t position = 0; position < m_sortedOrder.size(); ++position) {
+        const QString &text = m_searchableText[position];
         if (!text.isNull() && text.contains(needle))
-            shown.append(notes.at(index));
+            shown.append(notes.at(m_sortedOrder[position]));
     }
     return shown;
 }
@@ -185,13 +186,13 @@ void MainView::rebuildCache()
         return;
     const QList<Note> &notes = m_appState->notes();
     m_sortedOrder.resize(size_t(notes.size()));
-    m_searchableText.reserve(size_t(notes.size()));
-    for (qsizetype i = 0; i < notes.size(); ++i) {
+    for (qsizetype i = 0; i < notes.size(); ++i)
         m_sortedOrder[size_t(i)] = i;
-        m_searchableText.push_back(searchableContent(notes.at(i).content));
-    }
     std::stable_sort(m_sortedOrder.begin(), m_sortedOrder.end(),
                      [&notes](qsizetype a, qsizetype b) { return comesBefore(notes.at(a), notes.at(b)); });
+    m_searchableText.reserve(m_sortedOrder.size());
+    for (qsizetype index : m_sortedOrder)
+        m_searchableText.push_back(searchableContent(notes.at(index).content));
 }
 
 void MainView::refreshModel()

@@ -80,8 +80,8 @@ private:
     QString m_searchText;
     bool m_isSearchBarFocused = false;
 
-    // Per note of the shared list: its index in display order, and its
-    // searchable text (null when the content is not UTF-8).
+    // The shared list's indices in display order, and for each position the
+    // note's searchable text (null when the content is not UTF-8).
     std::vector<qsizetype> m_sortedOrder;
     std::vector<QString> m_searchableText;
     NoteListModel m_filteredModel;
