@@ -57,6 +57,8 @@ private Q_SLOTS:
     void typingNarrowsTheGrid();
     void clickingACardOpensIt();
     void longPressTurnsACardOver();
+    void shortOrWanderingPressesDoNotTurnACard();
+    void favouriteFromTheBackReordersOnTurningBack();
     void confirmedDeleteRemovesTheCard();
     void plusCreatesANoteAndOpensItsEditor();
     void tappingTheGridEndsSearchEditing();
@@ -187,6 +189,48 @@ void MainViewGuiTest::longPressTurnsACardOver()
     QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(back->findChild<QQuickItem *>("turnBackButton")));
     QTRY_VERIFY(!state->property("isFlipped").toBool());
     QCOMPARE(flippedBack.count(), 1);
+}
+
+void MainViewGuiTest::shortOrWanderingPressesDoNotTurnACard()
+{
+    QQuickItem *card = cards().at(2);
+    QObject *state = cardState(card);
+    const QPoint at = centreOf(card);
+
+    // Moved further than 10 points while held: neither a press nor a click.
+    QTest::mousePress(m_view.get(), Qt::LeftButton, {}, at);
+    for (int step = 1; step <= 4; ++step)
+        QTest::mouseMove(m_view.get(), at + QPoint(4 * step, 0), 20);
+    QTest::qWait(700);
+    QTest::mouseRelease(m_view.get(), Qt::LeftButton, {}, at + QPoint(16, 0));
+    QVERIFY(!state->property("isFlipped").toBool());
+    QVERIFY(m_state->currentView() == AppState::AppView::main());
+
+    // Released early: a click, which opens the note.
+    QTest::mousePress(m_view.get(), Qt::LeftButton, {}, at);
+    QTest::qWait(200);
+    QTest::mouseRelease(m_view.get(), Qt::LeftButton, {}, at);
+    QVERIFY(!state->property("isFlipped").toBool());
+    QTRY_COMPARE(m_state->currentView().noteId, "older");
+}
+
+void MainViewGuiTest::favouriteFromTheBackReordersOnTurningBack()
+{
+    QQuickItem *card = cards().at(2);
+    QCOMPARE(card->property("note").value<Note>().id, "older");
+    longPress(card);
+    QQuickItem *back = card->findChild<QQuickItem *>("cardBack");
+    QTRY_COMPARE(back->opacity(), 1.0);
+    QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(back->findChild<QQuickItem *>("favoriteButton")));
+    QVERIFY(cardState(card)->property("localIsFavorite").toBool());
+    QCOMPARE(DBManager::shared().fetchNote("older").isfavorite, 1);
+    // The grid keeps its order until the card is turned back.
+    QTest::qWait(50);
+    QCOMPARE(shownIds(), (QStringList{"favourite", "newer", "older"}));
+    QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(back->findChild<QQuickItem *>("turnBackButton")));
+    // Stamped just now, the note is the newest favourite.
+    QTRY_COMPARE(shownIds(), (QStringList{"older", "favourite", "newer"}));
+    QVERIFY(cards().first()->findChild<QQuickItem *>("favoriteMark")->isVisible());
 }
 
 void MainViewGuiTest::confirmedDeleteRemovesTheCard()
