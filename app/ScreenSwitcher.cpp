@@ -16,7 +16,8 @@ void ScreenSwitcher::setAppState(AppState *state)
         m_slots[m_front] = Slot{int(state->currentView().kind), state->currentView().noteId};
         m_shown = state->currentView();
         m_hasShown = true;
-        Q_EMIT slotsChanged();
+        Q_EMIT slotNoteIdsChanged();
+        Q_EMIT slotKindsChanged();
     }
     Q_EMIT appStateChanged();
 }
@@ -37,13 +38,15 @@ void ScreenSwitcher::show(const AppState::AppView &view)
         return;
     const int back = 1 - m_front;
     // Empty the slot first: a screen still fading out there is dropped at
-    // once instead of being handed another note.
-    m_slots[back] = Slot{};
-    Q_EMIT slotsChanged();
-    m_slots[back] = Slot{int(view.kind), view.noteId};
+    // once instead of being handed another note. The new identifier goes in
+    // while the slot is empty, so the screen built next sees it from the start.
+    m_slots[back] = Slot{emptySlot, view.noteId};
+    Q_EMIT slotKindsChanged();
+    Q_EMIT slotNoteIdsChanged();
+    m_slots[back].kind = int(view.kind);
     m_front = back;
     m_shown = view;
     m_hasShown = true;
     ++m_transitions;
-    Q_EMIT slotsChanged();
+    Q_EMIT slotKindsChanged();
 }

@@ -16,12 +16,13 @@ class ScreenSwitcher : public QObject {
     Q_OBJECT
     QML_ELEMENT
     Q_PROPERTY(AppState *appState READ appState WRITE setAppState NOTIFY appStateChanged FINAL)
-    Q_PROPERTY(int frontSlot READ frontSlot NOTIFY slotsChanged FINAL)
+    Q_PROPERTY(int frontSlot READ frontSlot NOTIFY slotKindsChanged FINAL)
     // Per slot: the screen kind (an AppState::ViewKind, or -1 for empty) and
-    // the note identifier of an editor.
-    Q_PROPERTY(QVariantList slotKinds READ slotKinds NOTIFY slotsChanged FINAL)
-    Q_PROPERTY(QStringList slotNoteIds READ slotNoteIds NOTIFY slotsChanged FINAL)
-    Q_PROPERTY(int transitionCount READ transitionCount NOTIFY slotsChanged FINAL)
+    // the note identifier of an editor. The identifier is announced on its own
+    // and before the kind, so a screen is never built with a stale identifier.
+    Q_PROPERTY(QVariantList slotKinds READ slotKinds NOTIFY slotKindsChanged FINAL)
+    Q_PROPERTY(QStringList slotNoteIds READ slotNoteIds NOTIFY slotNoteIdsChanged FINAL)
+    Q_PROPERTY(int transitionCount READ transitionCount NOTIFY slotKindsChanged FINAL)
 
 public:
     static constexpr int emptySlot = -1;
@@ -39,7 +40,8 @@ public:
 
 Q_SIGNALS:
     void appStateChanged();
-    void slotsChanged();
+    void slotKindsChanged();
+    void slotNoteIdsChanged();
 
 private:
     struct Slot {

@@ -22,7 +22,6 @@ NoteEditorLayout {
         styleColor: Qt.darker(color, 1.5)
     }
 
-    // Loaded once the screen is built, when every property handed to it has
-    // its final value.
-    Component.onCompleted: Qt.callLater(editor.loadNote)
+    // The note is read each time the editor comes on screen.
+    Component.onCompleted: editor.loadNote()
 }
