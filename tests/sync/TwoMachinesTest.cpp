@@ -3,48 +3,13 @@
 
 #include "DBManager.h"
 #include "SyncManager.h"
+#include "support/ServerProcess.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoro/QCoroTask>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
-
-// The service in its own process, on a port the OS picks.
-class ServerProcess {
-public:
-    ServerProcess()
-    {
-        m_process.setProgram(QStringLiteral(TOVIK_SYNC_SERVER_PATH));
-        m_process.setArguments({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"),
-                                m_dir.filePath(QStringLiteral("service.db"))});
-        m_process.start();
-        const QRegularExpression listening(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)$"));
-        while (m_port == 0 && m_process.waitForReadyRead(10000)) {
-            while (m_process.canReadLine()) {
-                const auto match = listening.match(QString::fromUtf8(m_process.readLine()).trimmed());
-                if (match.hasMatch())
-                    m_port = match.captured(1).toInt();
-            }
-        }
-    }
-    ~ServerProcess()
-    {
-        m_process.kill();
-        m_process.waitForFinished();
-    }
-    int port() const { return m_port; }
-    QUrl base() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
-    QUrl echo() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/ip").arg(m_port)); }
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_process;
-    int m_port = 0;
-};
 
 // One machine: its own home with its own store.
 struct Machine {
@@ -115,7 +80,7 @@ void expectSameNotes(const QList<Note> &a, const QList<Note> &b)
 
 TEST(TwoMachines, NotesAndDeletionsTravelBetweenMachines)
 {
-    ServerProcess server;
+    ServerProcess server(QStringLiteral(TOVIK_SYNC_SERVER_PATH));
     ASSERT_GT(server.port(), 0) << "the server did not report its port";
     Machine a(server);
     Machine b(server);

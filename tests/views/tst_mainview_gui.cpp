@@ -1,5 +1,6 @@
 #include "AppState.h"
 #include "MainView.h"
+#include "QuickTestSupport.h"
 #include "SyncManager.h"
 #include "ViewsTestSupport.h"
 
@@ -12,39 +13,6 @@
 #include <algorithm>
 
 Q_IMPORT_QML_PLUGIN(TovikNote_ViewsPlugin)
-
-namespace {
-
-QPoint centreOf(QQuickItem *item)
-{
-    return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint();
-}
-
-// Items by object name in the visual tree: the grid's cards and a popup's
-// contents have no QObject parent to find them through.
-void collectItems(QQuickItem *root, const QString &name, QList<QQuickItem *> &found)
-{
-    if (root->objectName() == name)
-        found << root;
-    for (QQuickItem *child : root->childItems())
-        collectItems(child, name, found);
-}
-
-QList<QQuickItem *> itemsNamed(QQuickItem *root, const QString &name)
-{
-    QList<QQuickItem *> found;
-    collectItems(root, name, found);
-    return found;
-}
-
-// QTest types into widgets only; a window gets one key at a time.
-void typeText(QWindow *window, const QString &text)
-{
-    for (QChar c : text)
-        QTest::keyClick(window, c.toLatin1());
-}
-
-} // namespace
 
 // The note grid's QML, shown offscreen over a real store with three notes.
 class MainViewGuiTest : public QObject {
@@ -87,15 +55,8 @@ void MainViewGuiTest::init()
     m_state = std::make_unique<AppState>();
     m_sync = std::make_unique<SyncManager>();
     m_view = std::make_unique<QQuickView>();
-    m_view->engine()->addImportPath(QStringLiteral("qrc:/qt/qml"));
-    m_view->setInitialProperties({{"appState", QVariant::fromValue(m_state.get())},
-                                  {"syncManager", QVariant::fromValue(m_sync.get())}});
-    m_view->setResizeMode(QQuickView::SizeRootObjectToView);
-    m_view->resize(900, 720);
-    m_view->setSource(QUrl(QStringLiteral("qrc:/qt/qml/TovikNote/Views/MainView.qml")));
-    QVERIFY2(m_view->status() == QQuickView::Ready, qPrintable(m_view->errors().isEmpty() ? QString() : m_view->errors().first().toString()));
-    m_view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+    const QString failure = showMainScreen(*m_view, m_state.get(), m_sync.get());
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
     QTRY_COMPARE(cards().size(), 3);
 }
 
