@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import TovikNote.Views
 
 // The e-mail configuration sheet's content: status line, address field, Cancel and Save.
 Pane {

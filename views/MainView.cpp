@@ -2,9 +2,12 @@
 
 #include "Console.h"
 #include "DBManager.h"
+#include "EmailScramble.h"
+#include "Keychain.h"
 #include "Utf8.h"
 
 #include <QMetaObject>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 
@@ -27,6 +30,11 @@ QString searchableContent(const QByteArray &content)
     if (form.isNull())
         form = QString(QLatin1String(""));   // empty, but not null
     return form;
+}
+
+ServerResult syncUnavailable()
+{
+    return ServerResult::failure(ServerError::own(QStringLiteral("Sync is not available")));
 }
 
 } // namespace
@@ -74,6 +82,109 @@ void MainView::setIsSearchBarFocused(bool focused)
         return;
     m_isSearchBarFocused = focused;
     Q_EMIT isSearchBarFocusedChanged();
+}
+
+void MainView::setNoEmailConfiguration(bool value)
+{
+    if (m_noEmailConfiguration == value)
+        return;
+    m_noEmailConfiguration = value;
+    Q_EMIT noEmailConfigurationChanged();
+}
+
+void MainView::setIsRotating(bool rotating)
+{
+    if (m_isRotating == rotating)
+        return;
+    m_isRotating = rotating;
+    Q_EMIT isRotatingChanged();
+}
+
+void MainView::setSyncMessageOnMac(const QString &message)
+{
+    if (m_syncMessageOnMac == message)
+        return;
+    m_syncMessageOnMac = message;
+    Q_EMIT syncMessageOnMacChanged();
+}
+
+void MainView::showSyncMessage(const QString &message)
+{
+    setSyncMessageOnMac(message);
+    // Every message gets its own clear, which does not look at what it clears:
+    // two syncs ending close together share the earlier clear.
+    QTimer::singleShot(500, this, [this] { setSyncMessageOnMac(QString()); });
+}
+
+void MainView::sync()
+{
+    // Not awaited: the task finishes on its own while the button returns.
+    startSync();
+}
+
+QCoro::Task<void> MainView::startSync()
+{
+    const std::optional<QString> stored = loadEmailFromKeychain();
+    if (!stored) {
+        printLine(QStringLiteral("no configuration yet"));
+        setNoEmailConfiguration(true);
+        co_return;
+    }
+    const std::optional<QString> email = xorDecrypt(*stored, QString::fromLatin1(emailXorKey));
+    if (!email) {
+        printLine(QStringLiteral("descrypt failed"));
+        co_return;
+    }
+    const QString address = email->toLower();
+    if (address.isEmpty() || !m_syncManager)
+        co_return;
+
+    // The screen may be replaced while the exchange runs; after the wait only
+    // `self` is trusted.
+    const QPointer<MainView> self(this);
+    setIsRotating(true);
+    QCoro::Task<ServerResult> exchange = m_syncManager->syncNotes(address);
+    const ServerResult result = co_await exchange;
+    if (!self)
+        co_return;
+    if (result.isSuccess()) {
+        self->loadNotes();
+        self->setIsRotating(false);
+        self->showSyncMessage(result.message());
+    } else {
+        self->setIsRotating(false);
+        self->showSyncMessage(QStringLiteral("Sync failed"));
+    }
+}
+
+QCoro::Task<ServerResult> MainView::saveEmailConfiguration(QString email)
+{
+    if (!m_syncManager)
+        co_return syncUnavailable();
+    // Nothing of this object is touched after the wait, so it may be gone by then.
+    QCoro::Task<ServerResult> configuring = m_syncManager->configEmailAddress(email);
+    ServerResult result = co_await configuring;
+    co_return result;
+}
+
+EmailConfigView *MainView::makeEmailConfigView(QObject *owner)
+{
+    const QPointer<MainView> self(this);
+    EmailConfigView::PresentedBinding presented{
+        [self] { return self && self->noEmailConfiguration(); },
+        [self](bool value) {
+            if (self)
+                self->setNoEmailConfiguration(value);
+        },
+    };
+    EmailConfigView::SaveCallback onSave = [self](QString email) -> QCoro::Task<ServerResult> {
+        if (!self)
+            return []() -> QCoro::Task<ServerResult> { co_return syncUnavailable(); }();
+        return self->saveEmailConfiguration(std::move(email));
+    };
+    auto *view = new EmailConfigView(std::move(presented), std::move(onSave), owner);
+    connect(this, &MainView::noEmailConfigurationChanged, view, &EmailConfigView::isPresentedChanged);
+    return view;
 }
 
 void MainView::componentComplete()

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "AppState.h"
+#include "EmailConfigView.h"
 #include "NoteListModel.h"
+#include "ServerResult.h"
 #include "SyncManager.h"
 
+#include <QCoro/QCoroTask>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -13,7 +16,8 @@
 #include <vector>
 
 // The note grid: loads the notes into the shared state, orders and narrows
-// them for display, creates, opens and deletes notes.
+// them for display, creates, opens and deletes notes; runs a sync from its
+// header and asks for the e-mail address when none is configured.
 class MainView : public QObject, public QQmlParserStatus {
     Q_OBJECT
     Q_INTERFACES(QQmlParserStatus)
@@ -23,6 +27,10 @@ class MainView : public QObject, public QQmlParserStatus {
     Q_PROPERTY(QString searchText READ searchText WRITE setSearchText NOTIFY searchTextChanged FINAL)
     Q_PROPERTY(bool isSearchBarFocused READ isSearchBarFocused WRITE setIsSearchBarFocused NOTIFY isSearchBarFocusedChanged FINAL)
     Q_PROPERTY(NoteListModel *filteredNotes READ filteredNotesModel CONSTANT FINAL)
+    Q_PROPERTY(bool isRotating READ isRotating NOTIFY isRotatingChanged FINAL)
+    Q_PROPERTY(QString syncMessageOnMac READ syncMessageOnMac NOTIFY syncMessageOnMacChanged FINAL)
+    Q_PROPERTY(bool noEmailConfiguration READ noEmailConfiguration WRITE setNoEmailConfiguration
+                   NOTIFY noEmailConfigurationChanged FINAL)
 
 public:
     explicit MainView(QObject *parent = nullptr);
@@ -35,6 +43,10 @@ public:
     void setSearchText(const QString &text);
     bool isSearchBarFocused() const { return m_isSearchBarFocused; }
     void setIsSearchBarFocused(bool focused);
+    bool isRotating() const { return m_isRotating; }
+    QString syncMessageOnMac() const { return m_syncMessageOnMac; }
+    bool noEmailConfiguration() const { return m_noEmailConfiguration; }
+    void setNoEmailConfiguration(bool value);
 
     // The notes shown: the shared notes, ordered by sortNotes, then narrowed
     // by filterNotes while the search text is not empty. Computed from a
@@ -49,6 +61,18 @@ public:
     Q_INVOKABLE void deleteNoteAndReload(const QString &noteId);
     // What a card's click does: opens that note's editor.
     Q_INVOKABLE void openNote(const QString &noteId);
+
+    // The sync button's action: starts startSync() and returns at once.
+    Q_INVOKABLE void sync();
+    // One sync with the address from the keyring, or the e-mail sheet when
+    // there is none. Runs on the main thread; suspends only for the exchange.
+    QCoro::Task<void> startSync();
+    // The sheet's save action: the configuration exchange's result, unchanged.
+    QCoro::Task<ServerResult> saveEmailConfiguration(QString email);
+    // The state of a freshly built e-mail sheet, bound to noEmailConfiguration
+    // and saving through saveEmailConfiguration. `owner` owns it, so it lives
+    // as long as the sheet content that shows it.
+    Q_INVOKABLE EmailConfigView *makeEmailConfigView(QObject *owner);
 
     // Favourites first, then the newest change first; a stable sort.
     static void sortNotes(QList<Note> &notes);
@@ -69,16 +93,26 @@ Q_SIGNALS:
     void syncManagerChanged();
     void searchTextChanged();
     void isSearchBarFocusedChanged();
+    void isRotatingChanged();
+    void syncMessageOnMacChanged();
+    void noEmailConfigurationChanged();
 
 private:
     void rebuildCache();
     void refreshModel();
+    void setIsRotating(bool rotating);
+    void setSyncMessageOnMac(const QString &message);
+    // Shows the message and clears whatever stands half a second later.
+    void showSyncMessage(const QString &message);
 
     QPointer<AppState> m_appState;
     QPointer<SyncManager> m_syncManager;
     QMetaObject::Connection m_notesConnection;
     QString m_searchText;
     bool m_isSearchBarFocused = false;
+    bool m_isRotating = false;
+    QString m_syncMessageOnMac;
+    bool m_noEmailConfiguration = false;
 
     // The shared list's indices in display order, and for each position the
     // note's searchable text (null when the content is not UTF-8).

@@ -83,20 +83,80 @@ Item {
 
                 Item { Layout.fillWidth: true }
 
-                // Sync message: filled in by the sync button's own component.
+                // The service's answer to the last sync, for half a second.
                 Item {
                     id: syncMessageSlot
                     objectName: "syncMessageSlot"
-                    Layout.preferredWidth: childrenRect.width
+                    Layout.preferredWidth: syncMessage.implicitWidth
                     Layout.preferredHeight: 32
+
+                    Text {
+                        id: syncMessage
+                        objectName: "syncMessage"
+                        anchors.verticalCenter: parent.verticalCenter
+                        text: mainState.syncMessageOnMac
+                        textFormat: Text.PlainText
+                        color: "green"
+                        font.pixelSize: 14
+                    }
                 }
 
-                // Sync button: filled in by the sync button's own component.
                 Item {
                     id: syncButtonSlot
                     objectName: "syncButtonSlot"
-                    Layout.preferredWidth: childrenRect.width
+                    Layout.preferredWidth: 32
                     Layout.preferredHeight: 32
+
+                    Button {
+                        id: syncButton
+                        objectName: "syncButton"
+                        anchors.fill: parent
+                        padding: 0
+                        enabled: !(screen.syncManager && screen.syncManager.isSyncing)
+                        onClicked: mainState.sync()
+                        background: Item {}
+                        contentItem: Icon {
+                            id: syncIcon
+                            objectName: "syncIcon"
+                            symbol: "arrow.triangle.2.circlepath"
+                            size: 22
+                            color: "black"
+                            opacity: 0.6
+
+                            // One clockwise turn a second while a sync runs;
+                            // back to upright when it ends.
+                            NumberAnimation {
+                                id: spin
+                                objectName: "syncSpin"
+                                target: syncIcon
+                                property: "rotation"
+                                from: 0
+                                to: 360
+                                duration: 1000
+                                loops: Animation.Infinite
+                            }
+                            NumberAnimation {
+                                id: settle
+                                target: syncIcon
+                                property: "rotation"
+                                to: 0
+                                duration: 350
+                                easing.type: Easing.InOutQuad
+                            }
+                            Connections {
+                                target: mainState
+                                function onIsRotatingChanged() {
+                                    if (mainState.isRotating) {
+                                        settle.stop()
+                                        spin.start()
+                                    } else {
+                                        spin.stop()
+                                        settle.start()
+                                    }
+                                }
+                            }
+                        }
+                    }
                 }
 
                 HeaderButton {
@@ -157,6 +217,36 @@ Item {
                 dragThreshold: 5
                 grabPermissions: PointerHandler.CanTakeOverFromAnything | PointerHandler.ApprovesTakeOverByAnything
                 onActiveChanged: if (active) mainState.isSearchBarFocused = false
+            }
+        }
+    }
+    // The e-mail sheet, shown while no address is configured. Its content is
+    // built afresh each time it opens, so it starts from the prompt.
+    Popup {
+        id: emailSheet
+        objectName: "emailSheet"
+        parent: Overlay.overlay
+        anchors.centerIn: parent
+        modal: true
+        padding: 0
+        closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
+        visible: mainState.noEmailConfiguration
+        // Dismissed by Escape or a press outside: the flag follows.
+        onClosed: mainState.noEmailConfiguration = false
+
+        background: Rectangle {
+            color: "white"
+            radius: 10
+            border.color: "#cfcac0"
+        }
+
+        contentItem: Loader {
+            id: sheetLoader
+            objectName: "emailSheetLoader"
+            active: emailSheet.visible
+            sourceComponent: EmailConfigView {
+                id: sheetContent
+                viewState: mainState.makeEmailConfigView(sheetContent)
             }
         }
     }
