@@ -31,6 +31,7 @@ Pane {
             objectName: "emailField"
             Layout.fillWidth: true
             placeholderText: "Email"
+            focus: true
             text: root.viewState.email
             enabled: !root.viewState.isSaving
             inputMethodHints: Qt.ImhEmailCharactersOnly | Qt.ImhNoAutoUppercase

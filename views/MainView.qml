@@ -228,6 +228,8 @@ Item {
         parent: Overlay.overlay
         anchors.centerIn: parent
         modal: true
+        // The address field takes the keyboard as soon as the sheet opens.
+        focus: true
         padding: 0
         closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
         visible: mainState.noEmailConfiguration
@@ -244,8 +246,12 @@ Item {
             id: sheetLoader
             objectName: "emailSheetLoader"
             active: emailSheet.visible
+            focus: true
             sourceComponent: EmailConfigView {
                 id: sheetContent
+                focus: true
+                // The sheet's own rounded background shows through.
+                background: null
                 viewState: mainState.makeEmailConfigView(sheetContent)
             }
         }

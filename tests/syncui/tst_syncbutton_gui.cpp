@@ -173,6 +173,7 @@ void SyncButtonGuiTest::firstPressAsksForTheAddressThenTheNextPressSyncs()
     QVERIFY(state->noEmailConfiguration());
     QTRY_VERIFY(sheetShown());
     QCOMPARE(statusLine(), QStringLiteral("You need to configure your email address first"));
+    QTRY_VERIFY(item("emailField")->hasActiveFocus());
     QCOMPARE(rotating.count(), 0);
     QVERIFY(!spin->property("running").toBool());
     QCOMPARE(icon->rotation(), 0.0);
