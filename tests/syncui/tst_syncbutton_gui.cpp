@@ -53,6 +53,7 @@ private Q_SLOTS:
     void unusableKeyringValues_data();
     void unusableKeyringValues();
     void dismissedSheetReopensAfresh();
+    void buttonIsDisabledWhileTheManagerSyncs();
     void screenGoneWhileASyncRuns();
 
 private:
@@ -347,6 +348,25 @@ void SyncButtonGuiTest::dismissedSheetReopensAfresh()
     QTRY_VERIFY(!state->noEmailConfiguration());
     QTRY_VERIFY(!sheetShown());
     QVERIFY(!loadEmailFromKeychain());
+}
+
+void SyncButtonGuiTest::buttonIsDisabledWhileTheManagerSyncs()
+{
+    QQuickItem *button = item("syncButton");
+    m_sync->setIsSyncing(true);
+    QVERIFY(!button->isEnabled());
+    {
+        StdoutCapture printed;
+        click("syncButton");
+        QTest::qWait(100);
+        QCOMPARE(printed.lines(), QStringList());
+    }
+    QVERIFY(!mainState()->noEmailConfiguration());
+
+    m_sync->setIsSyncing(false);
+    QVERIFY(button->isEnabled());
+    click("syncButton");
+    QTRY_VERIFY(sheetShown());
 }
 
 void SyncButtonGuiTest::screenGoneWhileASyncRuns()
