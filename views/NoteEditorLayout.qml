@@ -101,6 +101,8 @@ Rectangle {
                 wrapMode: TextArea.Wrap
                 font.pixelSize: 14
                 background: Rectangle { color: Theme.color("BGColor") }
+                // Typing goes straight into the note once its editor is shown.
+                Component.onCompleted: forceActiveFocus()
             }
         }
     }

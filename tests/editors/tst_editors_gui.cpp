@@ -117,7 +117,8 @@ void EditorsGuiTest::typeSaveAndLeaveANewNote()
     QVERIFY(!save->isEnabled());
     QVERIFY(shown.named("typePicker")->isEnabled());
 
-    click(view, shown.named("contentEditor"));
+    // The text editor takes the keyboard as soon as the editor is shown.
+    QTRY_VERIFY(shown.named("contentEditor")->hasActiveFocus());
     typeText(view, "Milk and bread");
     QTRY_VERIFY(save->isEnabled());
     QVERIFY(!shown.named("typePicker")->isEnabled());
