@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DBManager.h"
+#include "TestHome.h"
 
 #include <QByteArray>
 #include <QString>
@@ -10,32 +11,6 @@
 #include <iostream>
 #include <memory>
 #include <sstream>
-
-// A throw-away home folder with a freshly set-up store in it.
-class TemporaryStore {
-public:
-    TemporaryStore()
-    {
-        qputenv("HOME", m_home.path().toLocal8Bit());
-        DBManager::shared().setupDatabase();
-    }
-    QString homePath() const { return m_home.path(); }
-
-private:
-    QTemporaryDir m_home;
-};
-
-// Collects what is printed to standard output while it lives.
-class PrintedLines {
-public:
-    PrintedLines() : m_previous(std::cout.rdbuf(m_buffer.rdbuf())) {}
-    ~PrintedLines() { std::cout.rdbuf(m_previous); }
-    QString text() const { return QString::fromStdString(m_buffer.str()); }
-
-private:
-    std::ostringstream m_buffer;
-    std::streambuf *m_previous;
-};
 
 // Holds the database's exclusive lock, as a running sync can, so that every
 // other connection's statements fail with "database is locked".

@@ -11,7 +11,7 @@ int main(int argc, char **argv)
 {
     QGuiApplication app(argc, argv);
     const QString which = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("new");
-    TemporaryStore store;
+    TestHome store;
     AppState appState;
 
     QString view = QStringLiteral("NoteDetailView");

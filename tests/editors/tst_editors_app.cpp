@@ -71,7 +71,7 @@ private:
     }
     void clickNamed(const QString &name) { click(only(name)); }
 
-    std::unique_ptr<TemporaryStore> m_store;
+    std::unique_ptr<TestHome> m_store;
     std::unique_ptr<TovikNoteApp> m_app;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     QQuickWindow *m_window = nullptr;
@@ -79,7 +79,7 @@ private:
 
 void EditorsInAppTest::initTestCase()
 {
-    m_store = std::make_unique<TemporaryStore>();
+    m_store = std::make_unique<TestHome>();
     m_app = std::make_unique<TovikNoteApp>();
     m_engine = std::make_unique<QQmlApplicationEngine>();
     QVERIFY(m_app->showWindow(*m_engine));

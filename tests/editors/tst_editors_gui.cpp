@@ -90,7 +90,7 @@ class EditorsGuiTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { m_store = std::make_unique<TemporaryStore>(); }
+    void initTestCase() { m_store = std::make_unique<TestHome>(); }
     void cleanupTestCase() { m_store.reset(); }
 
     void typeSaveAndLeaveANewNote();
@@ -101,7 +101,7 @@ private Q_SLOTS:
     void rowsAreDeletedBySwipeOrDeleteKey();
 
 private:
-    std::unique_ptr<TemporaryStore> m_store;
+    std::unique_ptr<TestHome> m_store;
 };
 
 void EditorsGuiTest::typeSaveAndLeaveANewNote()

@@ -59,7 +59,7 @@ class NoteEditorsTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { m_store = std::make_unique<TemporaryStore>(); }
+    void initTestCase() { m_store = std::make_unique<TestHome>(); }
     void cleanupTestCase() { m_store.reset(); }
 
     void addPressedTwiceGivesOneEmptyItem();
@@ -82,7 +82,7 @@ private Q_SLOTS:
     void failedSaveOnLeavingKeepsTheDetailEditorOpen();
 
 private:
-    std::unique_ptr<TemporaryStore> m_store;
+    std::unique_ptr<TestHome> m_store;
 };
 
 void NoteEditorsTest::addPressedTwiceGivesOneEmptyItem()
@@ -184,7 +184,7 @@ void NoteEditorsTest::failedSaveOnLeavingKeepsTheNewNoteOpen()
     const AppState::AppView screen = open.appState.currentView();
     {
         DatabaseLock sync;
-        PrintedLines printed;
+        CapturedOutput printed;
         open.editor.goHome();
         QVERIFY2(printed.text().startsWith("Error saving note: "), qPrintable(printed.text()));
         QCOMPARE(open.appState.currentView(), screen);
@@ -202,7 +202,7 @@ void NoteEditorsTest::failedDiscardKeepsTheEditorOpen()
 {
     NewNote open;
     DBManager::shared().deleteNotePermanently(open.editor.noteId());
-    PrintedLines printed;
+    CapturedOutput printed;
 
     open.editor.goHome();
 
@@ -296,7 +296,7 @@ void NoteEditorsTest::noteThatCannotBeLoaded()
     const QString missing = makeNoteId(5);
     std::optional<OpenedNote> open;
     {
-        PrintedLines printed;
+        CapturedOutput printed;
         open.emplace(missing);
         QCOMPARE(printed.text(), "Error loading note: noteNotFound\n");
     }
@@ -304,7 +304,7 @@ void NoteEditorsTest::noteThatCannotBeLoaded()
     QCOMPARE(open->editor.selectedType(), 1);
 
     open->editor.setContent("typed");
-    PrintedLines printed;
+    CapturedOutput printed;
     open->editor.saveNote();
     QCOMPARE(printed.text(), "Error: No current note available\n");
     QCOMPARE(open->editor.savedMessage(), QString());
@@ -340,7 +340,7 @@ void NoteEditorsTest::failedSaveOnLeavingKeepsTheDetailEditorOpen()
     open.editor.setContent("after");
     {
         DatabaseLock sync;
-        PrintedLines printed;
+        CapturedOutput printed;
         open.editor.goHome();
         QVERIFY2(printed.text().startsWith("Error saving note: "), qPrintable(printed.text()));
         QVERIFY(!open.onGrid());
