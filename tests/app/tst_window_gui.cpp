@@ -1,3 +1,4 @@
+#include "AppWindow.h"
 #include "DBManager.h"
 #include "TovikNoteApp.h"
 
@@ -64,10 +65,8 @@ void WindowGuiTest::init()
     qputenv("HOME", m_home->path().toLocal8Bit());
     m_app = std::make_unique<TovikNoteApp>();
     m_engine = std::make_unique<QQmlApplicationEngine>();
-    QVERIFY(m_app->showWindow(*m_engine));
-    m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
+    m_window = showAppWindow(*m_app, *m_engine);
     QVERIFY(m_window);
-    QVERIFY(QTest::qWaitForWindowExposed(m_window));
 }
 
 void WindowGuiTest::cleanup()

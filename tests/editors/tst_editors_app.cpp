@@ -1,5 +1,6 @@
 // The editors inside the whole application window: from the grid's new-note
 // button and cards into the editors and back to the cards.
+#include "AppWindow.h"
 #include "EditorTestSupport.h"
 #include "TovikNoteApp.h"
 
@@ -82,10 +83,8 @@ void EditorsInAppTest::initTestCase()
     m_store = std::make_unique<TestHome>();
     m_app = std::make_unique<TovikNoteApp>();
     m_engine = std::make_unique<QQmlApplicationEngine>();
-    QVERIFY(m_app->showWindow(*m_engine));
-    m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().value(0));
+    m_window = showAppWindow(*m_app, *m_engine);
     QVERIFY(m_window);
-    QVERIFY(QTest::qWaitForWindowExposed(m_window));
 }
 
 void EditorsInAppTest::cleanupTestCase()
