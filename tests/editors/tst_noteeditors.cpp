@@ -70,6 +70,7 @@ private Q_SLOTS:
     void savingShowsSavedBriefly();
     void failedSaveOnLeavingKeepsTheNewNoteOpen();
     void failedDiscardKeepsTheEditorOpen();
+    void emptyNewNoteWhoseRowWentLeavesQuietly();
 
     void openingAndLeavingUnchangedWritesNothing_data();
     void openingAndLeavingUnchangedWritesNothing();
@@ -154,7 +155,7 @@ void NoteEditorsTest::removingTheLastItemThenLeavingRemovesTheNote()
     list.loadTodoItems();
     open.editor.addItem();
     list.row(0)->editorAppeared();
-    list.row(0)->setText("milk");
+    list.row(0)->textEdited("milk");
 
     list.deleteItems({0});
     QCOMPARE(open.editor.content(), QString());
@@ -201,13 +202,30 @@ void NoteEditorsTest::failedSaveOnLeavingKeepsTheNewNoteOpen()
 void NoteEditorsTest::failedDiscardKeepsTheEditorOpen()
 {
     NewNote open;
+    {
+        DatabaseLock sync;
+        CapturedOutput printed;
+        open.editor.goHome();
+        QVERIFY2(printed.text().startsWith("Error deleting note: "), qPrintable(printed.text()));
+        QVERIFY(!open.onGrid());
+    }
+    open.editor.goHome();
+    QVERIFY(!noteExists(open.editor.noteId()));
+    QVERIFY(open.onGrid());
+}
+
+void NoteEditorsTest::emptyNewNoteWhoseRowWentLeavesQuietly()
+{
+    NewNote open;
     DBManager::shared().deleteNotePermanently(open.editor.noteId());
     CapturedOutput printed;
 
     open.editor.goHome();
 
-    QCOMPARE(printed.text(), "Error deleting note: noteNotFound\n");
-    QVERIFY(!open.onGrid());
+    QCOMPARE(printed.text(), QString());
+    QVERIFY(open.onGrid());
+    QVERIFY(!noteExists(open.editor.noteId()));
+    QCOMPARE(open.onSaveCalls, 0);
 }
 
 void NoteEditorsTest::openingAndLeavingUnchangedWritesNothing_data()
@@ -319,7 +337,8 @@ void NoteEditorsTest::unreadableContentSurvivesLeaving()
     const QByteArray unreadable("caf\xe9 \xff", 6);
     const Note note = storedNote(unreadable, 1);
     OpenedNote open(note.id);
-    QCOMPARE(open.editor.content(), QString());
+    // The bytes that are not UTF-8 show as replacement characters.
+    QCOMPARE(open.editor.shownText(), QString::fromUtf8("caf\uFFFD \uFFFD"));
 
     open.editor.goHome();
     Note stored = DBManager::shared().fetchNote(note.id);
