@@ -74,6 +74,8 @@ private Q_SLOTS:
     void lineBreakAtTheEnd_data();
     void lineBreakAtTheEnd();
     void typingAndErasingALetterRemovesTheItem();
+    void typingKeepsWhatTheRowDidNotTouch_data();
+    void typingKeepsWhatTheRowDidNotTouch();
     void newRowsAreNotFocused();
 };
 
@@ -295,6 +297,45 @@ void TodoListEditorTest::typingAndErasingALetterRemovesTheItem()
     QCOMPARE(texts(fixture.editor.todoItems()), QStringList{"keep"});
     QCOMPARE(texts(fixture.storedInContent()), QStringList{"keep"});
     QCOMPARE(fixture.list.rowCount(), 1);
+}
+
+void TodoListEditorTest::typingKeepsWhatTheRowDidNotTouch_data()
+{
+    // The item's text, how the row's editor reads it, what the user made of
+    // that, and the item's text afterwards.
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("reading");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<bool>("focused");
+    const QString separator(QChar(0x2028));
+    const QString noBreak(QChar(0x00A0));
+    QTest::newRow("CR LF and no-break space") << "a\r\nb" + noBreak + "c" << "a\nb c" << "a\nb cd"
+                                              << "a\r\nb" + noBreak + "cd" << true;
+    // Only a break the user types at the end ends the editing.
+    QTest::newRow("stored separator at the end") << "milk" + separator << "milk\n" << "mil k\n"
+                                                 << "mil k" + separator << true;
+    QTest::newRow("Return after a stored separator") << "milk" + separator << "milk\n" << "milk\n\n"
+                                                     << "milk" + separator << false;
+}
+
+void TodoListEditorTest::typingKeepsWhatTheRowDidNotTouch()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, reading);
+    QFETCH(QString, typed);
+    QFETCH(QString, expected);
+    QFETCH(bool, focused);
+    ShownList fixture({item(stored)});
+    TodoItemView *row = fixture.editRow(0);
+    row->textShown(reading);
+    QCOMPARE(fixture.editor.todoItems().at(0).text, stored);
+
+    row->textEdited(typed);
+
+    QCOMPARE(fixture.editor.todoItems().at(0).text, expected);
+    QCOMPARE(fixture.storedInContent().at(0).text, expected);
+    QCOMPARE(row->isFocused(), focused);
 }
 
 void TodoListEditorTest::newRowsAreNotFocused()
