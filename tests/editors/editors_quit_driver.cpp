@@ -1,6 +1,6 @@
 // Runs the whole application with an editor open and typed into, then quits
 // it the way the command line names:
-//   editors_quit_driver new-note|new-todo|detail|detail-todo menu|quit|close|signal [note id]
+//   editors_quit_driver new-note|new-todo|detail|detail-todo menu|ctrl-q|quit|close|signal [note id]
 // It prints "typed" once the text is in; with "signal" it then waits for the
 // caller's SIGTERM or SIGINT. The store is the one under $HOME.
 #include "TovikNoteApp.h"
@@ -63,6 +63,8 @@ void quitBy(TovikNoteApp &app, QQuickWindow *window, const QString &way)
                     app.mainMenu().trigger(row, command);
             }
         }
+    } else if (way == QLatin1String("ctrl-q")) {
+        QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
     } else if (way == QLatin1String("quit")) {
         QCoreApplication::quit();
     } else if (way == QLatin1String("close")) {
