@@ -3,6 +3,7 @@
 #include "Console.h"
 #include "DBManager.h"
 #include "HomePage.h"
+#include "SignalQuit.h"
 
 #include <QDesktopServices>
 #include <QGuiApplication>
@@ -57,6 +58,8 @@ int TovikNoteApp::run()
     QQmlApplicationEngine engine;
     if (!showWindow(engine))
         return 1;
+    // A log-out ends the program through quit(), like every other way.
+    SignalQuit signalQuit;
     return QGuiApplication::exec();
 }
 

@@ -1,9 +1,14 @@
 #include "NewItemView.h"
 
 #include "Console.h"
+#include "DBError.h"
 #include "DBManager.h"
 
-NewItemView::NewItemView(QObject *parent) : NoteEditor(parent) {}
+NewItemView::NewItemView(QObject *parent) : NoteEditor(parent)
+{
+    // A new note starts empty: there is nothing to load.
+    setLoaded(true);
+}
 
 void NewItemView::saveNote()
 {
@@ -12,30 +17,35 @@ void NewItemView::saveNote()
 
 bool NewItemView::save()
 {
-    return storeContent(content().toUtf8(), QString(), 0, QString());
+    return storeContent(Note());
 }
 
-void NewItemView::goHome()
+NoteEditor::Leaving NewItemView::storeForLeaving()
 {
-    if (content().isEmpty()) {
-        discardNote();
-        return;
-    }
+    if (content().isEmpty())
+        return discard() ? Leaving::discarded : Leaving::stay;
     // A failed save keeps the editor open so what was typed is not lost;
     // leaving again tries once more.
-    if (!save())
-        return;
-    showGrid();
-    callOnSave();
+    return save() ? Leaving::stored : Leaving::stay;
 }
 
 void NewItemView::discardNote()
 {
+    if (discard())
+        finishLeaving(Leaving::discarded);
+}
+
+bool NewItemView::discard()
+{
     try {
         DBManager::shared().deleteNotePermanently(noteId());
     } catch (const std::exception &error) {
+        // A row that has already gone is what discarding wants.
+        const auto *storeError = dynamic_cast<const DBError *>(&error);
+        if (storeError && storeError->code() == DBError::Code::noteNotFound)
+            return true;
         printLine(QStringLiteral("Error deleting note: ") + errorDescription(error));
-        return;
+        return false;
     }
-    showGrid();
+    return true;
 }

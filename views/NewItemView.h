@@ -13,9 +13,12 @@ public:
     explicit NewItemView(QObject *parent = nullptr);
 
     void saveNote() override;
-    void goHome() override;
     Q_INVOKABLE void discardNote();
+
+protected:
+    Leaving storeForLeaving() override;
 
 private:
     bool save();
+    bool discard();
 };

@@ -3,18 +3,25 @@
 #include "Console.h"
 #include "DBManager.h"
 
-#include <QStringDecoder>
-
 namespace {
-std::optional<QString> strictUtf8(const QByteArray &bytes)
+
+std::optional<QList<TodoItem>> todoItemsIn(const QString &content)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
+    try {
+        return decodeTodoItems(storedBytesFromText(content));
+    } catch (const TodoDecodeError &) {
         return std::nullopt;
-    return text;
+    }
 }
+
+bool sameItems(const QList<TodoItem> &a, const QList<TodoItem> &b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const TodoItem &x, const TodoItem &y) {
+        return x.id == y.id && x.text == y.text && x.isCompleted == y.isCompleted;
+    });
 }
+
+} // namespace
 
 NoteDetailView::NoteDetailView(QObject *parent) : NoteEditor(parent) {}
 
@@ -25,14 +32,31 @@ void NoteDetailView::loadNote()
         loaded = DBManager::shared().fetchNote(noteId());
     } catch (const std::exception &error) {
         printLine(QStringLiteral("Error loading note: ") + errorDescription(error));
+        // An empty text note stands in; the editing surface can be built.
+        setLoaded(true);
         return;
     }
     m_note = loaded;
-    const std::optional<QString> text = strictUtf8(loaded.content);
-    m_contentUnreadable = !text;
-    setContent(text.value_or(QString()));
+    // The kind comes first: a to-do list must never reach the text editor.
     // Any kind other than a text note opens as a to-do list.
     setItemType(loaded.type == rawValue(ItemType::note) ? ItemType::note : ItemType::todo);
+    setContent(textFromStoredBytes(loaded.content));
+    m_storedContent = content();
+    setLoaded(true);
+}
+
+bool NoteDetailView::changedHere() const
+{
+    if (content() == m_storedContent)
+        return false;
+    // Ticking an item and back rewrites the list in the same items.
+    if (itemType() == ItemType::todo) {
+        const auto now = todoItemsIn(content());
+        const auto before = todoItemsIn(m_storedContent);
+        if (now && before && sameItems(*now, *before))
+            return false;
+    }
+    return true;
 }
 
 void NoteDetailView::saveNote()
@@ -46,21 +70,24 @@ bool NoteDetailView::save()
         printLine(QStringLiteral("Error: No current note available"));
         return false;
     }
-    // Content that could not be read as text is shown empty; until the user
-    // types something, the stored bytes are handed back rather than erased.
-    const bool untouched = m_contentUnreadable && content().isEmpty();
-    const QByteArray bytes = untouched ? m_note->content : content().toUtf8();
+    if (!changedHere()) {
+        showSaved();
+        return true;
+    }
     // Title and file link come from the sync service; the editor does not
     // show them, so it hands them back as loaded instead of erasing them.
-    return storeContent(bytes, m_note->title, m_note->isfavorite, m_note->filelink);
+    if (!storeContent(*m_note))
+        return false;
+    m_storedContent = content();
+    return true;
 }
 
-void NoteDetailView::goHome()
+NoteEditor::Leaving NoteDetailView::storeForLeaving()
 {
+    if (m_note && !changedHere())
+        return Leaving::stored;
+    const bool saved = save();
     // Without a loaded note there is nothing a retry could store into, so
     // only a failing store keeps the editor open.
-    if (!save() && m_note)
-        return;
-    showGrid();
-    callOnSave();
+    return saved || !m_note ? Leaving::stored : Leaving::stay;
 }

@@ -5,7 +5,8 @@
 #include <optional>
 
 // The editor of an existing note. It loads the note when it comes on screen
-// and stores it whenever the user leaves; the kind of the note is fixed.
+// and, whenever the user leaves, stores what the user changed in it; the kind
+// of the note is fixed.
 class NoteDetailView : public NoteEditor {
     Q_OBJECT
     QML_NAMED_ELEMENT(NoteDetailViewState)
@@ -18,11 +19,18 @@ public:
 
     Q_INVOKABLE void loadNote();
     void saveNote() override;
-    void goHome() override;
+
+protected:
+    Leaving storeForLeaving() override;
 
 private:
     bool save();
+    // Whether the content differs from what this editor loaded or last stored.
+    bool changedHere() const;
 
     std::optional<Note> m_note;
-    bool m_contentUnreadable = false;
+    // What the store holds as far as this editor knows: the loaded content,
+    // then each content it stored. A sync may replace the row meanwhile; an
+    // untouched editor must not write its older copy back over that.
+    QString m_storedContent;
 };

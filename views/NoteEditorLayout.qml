@@ -84,6 +84,9 @@ Rectangle {
             Layout.rightMargin: 8
             Layout.topMargin: 4
             Layout.bottomMargin: 4
+            // Built once the kind is known, so a to-do list never passes
+            // through the text editor.
+            active: layout.editor.loaded
             sourceComponent: layout.isTodo ? todoEditor : textEditor
         }
     }
@@ -91,13 +94,15 @@ Rectangle {
     Component {
         id: textEditor
         ScrollView {
+            // Wrapped text takes the width it is given; asking the text for
+            // its width in turn would go round in circles.
+            contentWidth: availableWidth
             ScrollBar.vertical.policy: ScrollBar.AlwaysOff
             ScrollBar.horizontal.policy: ScrollBar.AlwaysOff
 
-            TextArea {
+            StoredTextArea {
                 objectName: "contentEditor"
-                text: layout.editor.content
-                onTextChanged: layout.editor.content = text
+                source: layout.editor
                 wrapMode: TextArea.Wrap
                 font.pixelSize: 14
                 background: Rectangle { color: Theme.color("BGColor") }

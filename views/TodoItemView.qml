@@ -90,11 +90,10 @@ SwipeDelegate {
 
     Component {
         id: openText
-        TextArea {
+        StoredTextArea {
             id: edit
             objectName: "itemEditor"
-            text: rowView.row?.text ?? ""
-            onTextChanged: if (rowView.row) rowView.row.text = text
+            source: rowView.row
             font.pixelSize: 16
             wrapMode: TextArea.Wrap
             padding: 0
@@ -103,6 +102,7 @@ SwipeDelegate {
             onActiveFocusChanged: if (rowView.row) rowView.row.isFocused = activeFocus
             // The row ends the editing after a line break at the end.
             Binding on focus { value: rowView.row?.isFocused ?? false }
+            // The row hands the stored text over, which the area then shows.
             Component.onCompleted: rowView.row?.editorAppeared()
         }
     }

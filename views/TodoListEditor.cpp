@@ -65,6 +65,10 @@ TodoItemView::TodoItemView(TodoItemBinding item, std::function<void()> updateCon
 void TodoItemView::rebind(TodoItemBinding item)
 {
     m_item = std::move(item);
+    // The list was replaced from outside (reloaded from the content): an
+    // editor already shown shows the item's new text.
+    if (m_appeared && m_item.isLive() && m_item.get().text != m_text.stored())
+        showStoredText();
     announceItem();
 }
 
@@ -77,17 +81,6 @@ void TodoItemView::announceItem()
     Q_EMIT itemChanged();
 }
 
-void TodoItemView::setText(const QString &text)
-{
-    if (m_text == text)
-        return;
-    m_text = text;
-    Q_EMIT textValueChanged();
-    // Only the open item's editor shows the edit text.
-    if (!isCompleted())
-        textChanged(text);
-}
-
 void TodoItemView::setFocused(bool focused)
 {
     if (m_isFocused == focused)
@@ -98,7 +91,19 @@ void TodoItemView::setFocused(bool focused)
 
 void TodoItemView::editorAppeared()
 {
-    setText(item().text);
+    m_appeared = true;
+    showStoredText();
+}
+
+void TodoItemView::showStoredText()
+{
+    m_text.replace(item().text);
+    Q_EMIT shownTextReplaced();
+}
+
+void TodoItemView::textShown(const QString &reading)
+{
+    m_text.setReading(reading);
 }
 
 void TodoItemView::writeItem(const TodoItem &item)
@@ -120,9 +125,9 @@ void TodoItemView::toggleCompleted()
 
 void TodoItemView::refreshText()
 {
-    if (!m_item.isLive())
-        return;
-    setText(item().text + QLatin1Char(' '));
+    // Only the row's look is refreshed; the item keeps the user's text.
+    if (m_item.isLive())
+        showStoredText();
 }
 
 int TodoItemView::trailingLineBreakLength(const QString &text)
@@ -145,20 +150,25 @@ int TodoItemView::trailingLineBreakLength(const QString &text)
     }
 }
 
-void TodoItemView::textChanged(const QString &newText)
+void TodoItemView::textEdited(const QString &reading)
 {
-    if (newText.isEmpty()) {
+    if (isCompleted() || reading == m_text.shown())
+        return;
+    const ShownEdit edit = m_text.edit(reading);
+    if (reading.isEmpty()) {
         m_deleteItem();
     } else {
         TodoItem edited = item();
-        edited.text = newText;
+        edited.text = edit.stored;
         writeItem(edited);
         m_updateContent();
     }
-    // A break typed at the end finishes the entry; breaks inside the text stay.
-    if (const int length = trailingLineBreakLength(m_text)) {
+    // A break typed at the end finishes the entry; breaks inside the text,
+    // and breaks the item already ended with, stay.
+    if (edit.reachesEnd && trailingLineBreakLength(edit.inserted) > 0) {
         setFocused(false);
-        setText(m_text.chopped(length));
+        textEdited(reading.chopped(trailingLineBreakLength(reading)));
+        Q_EMIT shownTextReplaced();
     }
 }
 
@@ -171,6 +181,7 @@ void TodoListEditor::setEditor(NoteEditor *editor)
     if (m_editor == editor)
         return;
     disconnect(m_editorConnection);
+    disconnect(m_offerConnection);
     m_editor = editor;
     if (editor) {
         QPointer<NoteEditor> guarded(editor);
@@ -185,6 +196,12 @@ void TodoListEditor::setEditor(NoteEditor *editor)
                                guarded->setTodoItems(items);
                        }};
         m_editorConnection = connect(editor, &NoteEditor::todoItemsChanged, this, &TodoListEditor::refresh);
+        m_offerConnection = connect(editor, &NoteEditor::itemOffered, this, [this](const QUuid &id) {
+            const auto shown = std::find_if(m_rows.begin(), m_rows.end(),
+                                            [&](const TodoItemView *row) { return row->id() == id; });
+            if (shown != m_rows.end())
+                Q_EMIT rowOffered(int(shown - m_rows.begin()));
+        });
     } else {
         m_content = {};
         m_todoItems = {};
@@ -259,7 +276,7 @@ void TodoListEditor::deleteItems(const QList<int> &positions)
 
 void TodoListEditor::loadTodoItems()
 {
-    const QByteArray json = (m_content.get ? m_content.get() : QString()).toUtf8();
+    const QByteArray json = storedBytesFromText(m_content.get ? m_content.get() : QString());
     try {
         writeItems(decodeTodoItems(json));
     } catch (const TodoDecodeError &) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EditedText.h"
 #include "NoteEditor.h"
 #include "TodoItem.h"
 
@@ -50,11 +51,15 @@ private:
 // One row of the to-do list: a check box and the item's text, editable while
 // the item is open. The row keeps its own edit text and focus for as long as
 // its item is in the list, also while ticking moves it between the groups.
+// Like the note editor, the row's text area shows `shownText` and reports how
+// it reads it and what the user changed; only the changed spans reach the
+// item's text.
 class TodoItemView : public QObject {
     Q_OBJECT
     QML_NAMED_ELEMENT(TodoItemViewState)
     QML_UNCREATABLE("Rows are made by the to-do list editor")
-    Q_PROPERTY(QString text READ text WRITE setText NOTIFY textValueChanged FINAL)
+    // Announced only when the row's text area has to show the text afresh.
+    Q_PROPERTY(QString shownText READ text NOTIFY shownTextReplaced FINAL)
     Q_PROPERTY(bool isFocused READ isFocused WRITE setFocused NOTIFY isFocusedChanged FINAL)
     Q_PROPERTY(bool isCompleted READ isCompleted NOTIFY itemChanged FINAL)
     Q_PROPERTY(QString itemText READ itemText NOTIFY itemChanged FINAL)
@@ -68,10 +73,13 @@ public:
     bool isCompleted() const { return item().isCompleted; }
     QString itemText() const { return item().text; }
 
-    // The edit text. While the editor is shown (the item is open), every
-    // change is handled like typing.
-    const QString &text() const { return m_text; }
-    void setText(const QString &text);
+    // The edit text, as the row's editor shows it.
+    const QString &text() const { return m_text.shown(); }
+    // The row's editor shows `text` as `reading`.
+    Q_INVOKABLE void textShown(const QString &reading);
+    // The user changed the row's editor text into `reading`. Only the open
+    // item's editor is shown, so only its changes count.
+    Q_INVOKABLE void textEdited(const QString &reading);
 
     bool isFocused() const { return m_isFocused; }
     void setFocused(bool focused);
@@ -87,13 +95,13 @@ public:
     static int trailingLineBreakLength(const QString &text);
 
 Q_SIGNALS:
-    void textValueChanged();
+    void shownTextReplaced();
     void isFocusedChanged();
     void itemChanged();
 
 private:
-    void textChanged(const QString &newText);
     void refreshText();
+    void showStoredText();
     void writeItem(const TodoItem &item);
     // Tells the view when the stored item looks different from what it last showed.
     void announceItem();
@@ -101,8 +109,9 @@ private:
     TodoItemBinding m_item;
     std::function<void()> m_updateContent;
     std::function<void()> m_deleteItem;
-    QString m_text;
+    ShownText m_text;
     bool m_isFocused = false;
+    bool m_appeared = false;
     TodoItem m_announced;
 };
 
@@ -146,6 +155,8 @@ public Q_SLOTS:
 
 Q_SIGNALS:
     void editorChanged();
+    // The row at this position holds the item the user is to type into next.
+    void rowOffered(int position);
 
 private:
     friend class TodoItemBinding;
@@ -155,6 +166,7 @@ private:
 
     QPointer<NoteEditor> m_editor;
     QMetaObject::Connection m_editorConnection;
+    QMetaObject::Connection m_offerConnection;
     ValueBinding<QString> m_content;
     ValueBinding<QList<TodoItem>> m_todoItems;
     QList<TodoItemView *> m_rows;

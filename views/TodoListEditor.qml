@@ -8,6 +8,7 @@ ListView {
 
     required property NoteEditorState editor
 
+    objectName: "todoList"
     clip: true
     spacing: 6
     boundsBehavior: Flickable.StopAtBounds
@@ -17,6 +18,12 @@ ListView {
         id: rows
         editor: list.editor
         Component.onCompleted: loadTodoItems()
+    }
+
+    // A row added to type into is brought into view.
+    Connections {
+        target: rows
+        function onRowOffered(position) { list.positionViewAtIndex(position, ListView.Contain) }
     }
 
     delegate: TodoItemView {

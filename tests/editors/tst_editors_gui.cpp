@@ -99,6 +99,16 @@ private Q_SLOTS:
     void openAndLeaveAnExistingNoteUnchanged();
     void existingTodoListOpensAsList();
     void rowsAreDeletedBySwipeOrDeleteKey();
+    void awkwardTextSurvivesOpeningAndTyping_data();
+    void awkwardTextSurvivesOpeningAndTyping();
+    void awkwardTodoListSurvivesOpeningAndTyping_data();
+    void awkwardTodoListSurvivesOpeningAndTyping();
+    void anUntouchedEditorNeverRevertsASync();
+    void typedTextOutlivesASync();
+    void leavingANoteWhoseRowWentWritesItAnew_data();
+    void leavingANoteWhoseRowWentWritesItAnew();
+    void tickingKeepsTheItemsText();
+    void addedRowIsScrolledIntoView();
 
 private:
     std::unique_ptr<TestHome> m_store;
@@ -277,6 +287,231 @@ void EditorsGuiTest::rowsAreDeletedBySwipeOrDeleteKey()
     const QList<TodoItem> stored = decodeTodoItems(DBManager::shared().fetchNote(note.id).content);
     QCOMPARE(stored.size(), 1);
     QCOMPARE(stored.first().text, "second");
+}
+
+void EditorsGuiTest::awkwardTextSurvivesOpeningAndTyping_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("CR LF") << QByteArray("first\r\nsecond\r\n");
+    QTest::newRow("lone CR") << QByteArray("first\rsecond");
+    QTest::newRow("no-break space") << QByteArray("10\xC2\xA0kg");
+    QTest::newRow("line separator") << QByteArray("one\xE2\x80\xA8two");
+    QTest::newRow("paragraph separator") << QByteArray("one\xE2\x80\xA9two");
+    QTest::newRow("leading byte order mark") << QByteArray("\xEF\xBB\xBFnote");
+    QTest::newRow("tabs") << QByteArray("a\tb\t\tc");
+    QTest::newRow("NUL") << QByteArray("a\0b", 3);
+    QTest::newRow("not UTF-8") << QByteArray("caf\xE9 \xFF\xFE");
+    QTest::newRow("all of them") << QByteArray("\xEF\xBB\xBF" "a\r\nb\rc\xC2\xA0" "d\xE2\x80\xA8" "e\xE2\x80\xA9" "f\t\xFF");
+}
+
+void EditorsGuiTest::awkwardTextSurvivesOpeningAndTyping()
+{
+    QFETCH(QByteArray, content);
+    const Note note = storedNote(content, 1);
+    {
+        ShownEditor shown(QStringLiteral("NoteDetailView"), AppState::AppView::noteDetail(note.id));
+        QVERIFY(QTest::qWaitForWindowExposed(&shown.view));
+        QVERIFY(shown.named("contentEditor"));
+        click(shown.view, shown.named("homeButton"));
+        QVERIFY(shown.onGrid());
+    }
+    Note stored = DBManager::shared().fetchNote(note.id);
+    QCOMPARE(stored.content, content);
+    QCOMPARE(stored.lastModifiedDate, 1000);
+
+    // The editor opens with the cursor at the end, ready for typing.
+    ShownEditor shown(QStringLiteral("NoteDetailView"), AppState::AppView::noteDetail(note.id));
+    QVERIFY(QTest::qWaitForWindowExposed(&shown.view));
+    QTRY_VERIFY(shown.named("contentEditor")->hasActiveFocus());
+    typeText(shown.view, "x");
+    click(shown.view, shown.named("homeButton"));
+    QVERIFY(shown.onGrid());
+    stored = DBManager::shared().fetchNote(note.id);
+    QCOMPARE(stored.content, content + "x");
+    QCOMPARE(stored.type, 1);
+}
+
+void EditorsGuiTest::awkwardTodoListSurvivesOpeningAndTyping_data()
+{
+    QTest::addColumn<QList<TodoItem>>("items");
+    const QString separator(QChar(0x2028));
+    QTest::newRow("U+2028 in an open item")
+        << QList{TodoItem{QUuid::createUuid(), "buy" + separator + "milk", false},
+                 TodoItem{QUuid::createUuid(), "done", true}};
+    QTest::newRow("U+2028 in a completed item")
+        << QList{TodoItem{QUuid::createUuid(), "done" + separator + "twice", true},
+                 TodoItem{QUuid::createUuid(), "open", false}};
+    QTest::newRow("U+2028 ending an open item, CR LF in a completed one")
+        << QList{TodoItem{QUuid::createUuid(), "milk" + separator, false},
+                 TodoItem{QUuid::createUuid(), "a\r\nb\u00A0c", true}};
+}
+
+void EditorsGuiTest::awkwardTodoListSurvivesOpeningAndTyping()
+{
+    QFETCH(QList<TodoItem>, items);
+    const QByteArray content = encodeTodoItems(items);
+    const Note note = storedNote(content, 2);
+    {
+        ShownEditor shown(QStringLiteral("NoteDetailView"), AppState::AppView::noteDetail(note.id));
+        QVERIFY(QTest::qWaitForWindowExposed(&shown.view));
+        QTRY_COMPARE(shown.allNamed("itemEditor").size(), 1);
+        QCOMPARE(shown.allNamed("doneText").size(), 1);
+        QVERIFY(!shown.named("contentEditor"));
+        click(shown.view, shown.named("homeButton"));
+    }
+    Note stored = DBManager::shared().fetchNote(note.id);
+    QCOMPARE(stored.content, content);
+    QCOMPARE(stored.lastModifiedDate, 1000);
+
+    ShownEditor shown(QStringLiteral("NoteDetailView"), AppState::AppView::noteDetail(note.id));
+    QVERIFY(QTest::qWaitForWindowExposed(&shown.view));
+    QTRY_COMPARE(shown.allNamed("itemEditor").size(), 1);
+    QQuickItem *editor = shown.named("itemEditor");
+    click(shown.view, editor);
+    QTRY_VERIFY(editor->hasActiveFocus());
+    QTest::keyClick(&shown.view, Qt::Key_End, Qt::ControlModifier);
+    typeText(shown.view, "x");
+    click(shown.view, shown.named("homeButton"));
+
+    QList<TodoItem> expected = items;
+    for (TodoItem &entry : expected) {
+        if (!entry.isCompleted)
+            entry.text += "x";
+    }
+    stored = DBManager::shared().fetchNote(note.id);
+    const QList<TodoItem> storedItems = decodeTodoItems(stored.content);
+    QCOMPARE(storedItems.size(), expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        QCOMPARE(storedItems.at(i).id, expected.at(i).id);
+        QCOMPARE(storedItems.at(i).text, expected.at(i).text);
+        QCOMPARE(storedItems.at(i).isCompleted, expected.at(i).isCompleted);
+    }
+}
+
+// What a sync reply does to a row: the other machine's newer copy replaces it.
+Note syncedCopy(const Note &note, const QByteArray &content)
+{
+    Note newer = note;
+    newer.content = content;
+    newer.lastModifiedDate = 2000;
+    DBManager::shared().upsertNote(newer);
+    return newer;
+}
+
+void EditorsGuiTest::anUntouchedEditorNeverRevertsASync()
+{
+    const Note note = storedNote("written here", 1);
+    ShownEditor shown(QStringLiteral("NoteDetailView"), AppState::AppView::noteDetail(note.id));
+    QVERIFY(QTest::qWaitForWindowExposed(&shown.view));
+    QCOMPARE(textOf(shown.named("contentEditor")), "written here");
+
+    syncedCopy(note, "written on the other machine");
+    click(shown.view, shown.named("homeButton"));
+
+    QVERIFY(shown.onGrid());
+    const Note stored = DBManager::shared().fetchNote(note.id);
+    QCOMPARE(stored.content, QByteArray("written on the other machine"));
+    QCOMPARE(stored.lastModifiedDate, 2000);
+}
+
+void EditorsGuiTest::typedTextOutlivesASync()
+{
+    const Note note = storedNote("written here", 1);
+    ShownEditor shown(QStringLiteral("NoteDetailView"), AppState::AppView::noteDetail(note.id));
+    QVERIFY(QTest::qWaitForWindowExposed(&shown.view));
+    QTRY_VERIFY(shown.named("contentEditor")->hasActiveFocus());
+    typeText(shown.view, " and typed");
+
+    syncedCopy(note, "written on the other machine");
+    click(shown.view, shown.named("homeButton"));
+
+    QCOMPARE(DBManager::shared().fetchNote(note.id).content, QByteArray("written here and typed"));
+}
+
+void EditorsGuiTest::leavingANoteWhoseRowWentWritesItAnew_data()
+{
+    QTest::addColumn<QString>("viewName");
+    QTest::newRow("new note") << QStringLiteral("NewItemView");
+    QTest::newRow("existing note") << QStringLiteral("NoteDetailView");
+}
+
+void EditorsGuiTest::leavingANoteWhoseRowWentWritesItAnew()
+{
+    QFETCH(QString, viewName);
+    const bool isNew = viewName == QLatin1String("NewItemView");
+    const QString noteId = isNew ? DBManager::shared().createNote() : storedNote("kept", 1, 1).id;
+    ShownEditor shown(viewName, isNew ? AppState::AppView::newNote(noteId) : AppState::AppView::noteDetail(noteId));
+    QVERIFY(QTest::qWaitForWindowExposed(&shown.view));
+    QTRY_VERIFY(shown.named("contentEditor")->hasActiveFocus());
+    typeText(shown.view, " typed");
+    // Purged by a sync, or removed some other way, while the editor is open.
+    DBManager::shared().deleteNotePermanently(noteId);
+
+    CapturedOutput printed;
+    click(shown.view, shown.named("homeButton"));
+
+    QVERIFY(shown.onGrid());
+    QCOMPARE(printed.text(), QString());
+    const Note stored = DBManager::shared().fetchNote(noteId);
+    QCOMPARE(stored.content, isNew ? QByteArray(" typed") : QByteArray("kept typed"));
+    QCOMPARE(stored.type, 1);
+    QCOMPARE(stored.isdeleted, false);
+    QCOMPARE(stored.isfavorite, isNew ? 0 : 1);
+    QVERIFY(stored.lastModifiedDate > 1000);
+    const QList<Note> listed = DBManager::shared().fetchAllNotes();
+    QVERIFY(std::any_of(listed.begin(), listed.end(), [&](const Note &n) { return n.id == noteId; }));
+}
+
+void EditorsGuiTest::tickingKeepsTheItemsText()
+{
+    const Note note = storedNote(encodeTodoItems({TodoItem{QUuid::createUuid(), "abc", false}}), 2);
+    ShownEditor shown(QStringLiteral("NoteDetailView"), AppState::AppView::noteDetail(note.id));
+    QVERIFY(QTest::qWaitForWindowExposed(&shown.view));
+    QTRY_VERIFY(shown.named("itemEditor"));
+
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        click(shown.view, shown.named("checkBox"));
+        QTRY_VERIFY(shown.named("doneText"));
+        click(shown.view, shown.named("checkBox"));
+        QTRY_VERIFY(shown.named("itemEditor"));
+        QTRY_COMPARE(textOf(shown.named("itemEditor")), "abc");
+    }
+    click(shown.view, shown.named("homeButton"));
+    const Note stored = DBManager::shared().fetchNote(note.id);
+    QCOMPARE(decodeTodoItems(stored.content).at(0).text, "abc");
+    // Ticking and unticking leaves the same list: nothing was written.
+    QCOMPARE(stored.lastModifiedDate, 1000);
+}
+
+void EditorsGuiTest::addedRowIsScrolledIntoView()
+{
+    QList<TodoItem> items;
+    for (int i = 0; i < 40; ++i)
+        items.append(TodoItem{QUuid::createUuid(), QStringLiteral("item %1").arg(i), false});
+    const Note note = storedNote(encodeTodoItems(items), 2);
+    ShownEditor shown(QStringLiteral("NoteDetailView"), AppState::AppView::noteDetail(note.id));
+    QVERIFY(QTest::qWaitForWindowExposed(&shown.view));
+    QTRY_VERIFY(shown.named("todoList"));
+    QQuickItem *list = shown.named("todoList");
+    const QRectF visible = list->mapRectToScene(QRectF(0, 0, list->width(), list->height()));
+
+    const auto newRowShown = [&] {
+        for (QQuickItem *editor : shown.allNamed("itemEditor")) {
+            const QRectF place = editor->mapRectToScene(QRectF(0, 0, editor->width(), editor->height()));
+            if (textOf(editor).isEmpty() && visible.contains(place))
+                return true;
+        }
+        return false;
+    };
+    QVERIFY(!newRowShown());
+    click(shown.view, shown.named("addItemButton"));
+    QTRY_VERIFY(newRowShown());
+
+    // Back at the top, Ctrl+G brings the same empty row back into view.
+    QMetaObject::invokeMethod(list, "positionViewAtBeginning");
+    QTRY_VERIFY(!newRowShown());
+    QTest::keyClick(&shown.view, Qt::Key_G, Qt::ControlModifier);
+    QTRY_VERIFY(newRowShown());
 }
 
 QTEST_MAIN(EditorsGuiTest)

@@ -70,6 +70,7 @@ private Q_SLOTS:
     void savingShowsSavedBriefly();
     void failedSaveOnLeavingKeepsTheNewNoteOpen();
     void failedDiscardKeepsTheEditorOpen();
+    void emptyNewNoteWhoseRowWentLeavesQuietly();
 
     void openingAndLeavingUnchangedWritesNothing_data();
     void openingAndLeavingUnchangedWritesNothing();
@@ -80,6 +81,12 @@ private Q_SLOTS:
     void noteThatCannotBeLoaded();
     void unreadableContentSurvivesLeaving();
     void failedSaveOnLeavingKeepsTheDetailEditorOpen();
+    void leavingStoresOnlyWhatChangedHere_data();
+    void leavingStoresOnlyWhatChangedHere();
+    void untouchedNoteWhoseRowWentIsNotWrittenBack();
+    void quittingStoresWhatLeavingWould_data();
+    void quittingStoresWhatLeavingWould();
+    void anEditorThatLeftStoresNothingOnQuit();
 
 private:
     std::unique_ptr<TestHome> m_store;
@@ -154,7 +161,7 @@ void NoteEditorsTest::removingTheLastItemThenLeavingRemovesTheNote()
     list.loadTodoItems();
     open.editor.addItem();
     list.row(0)->editorAppeared();
-    list.row(0)->setText("milk");
+    list.row(0)->textEdited("milk");
 
     list.deleteItems({0});
     QCOMPARE(open.editor.content(), QString());
@@ -201,13 +208,30 @@ void NoteEditorsTest::failedSaveOnLeavingKeepsTheNewNoteOpen()
 void NoteEditorsTest::failedDiscardKeepsTheEditorOpen()
 {
     NewNote open;
+    {
+        DatabaseLock sync;
+        CapturedOutput printed;
+        open.editor.goHome();
+        QVERIFY2(printed.text().startsWith("Error deleting note: "), qPrintable(printed.text()));
+        QVERIFY(!open.onGrid());
+    }
+    open.editor.goHome();
+    QVERIFY(!noteExists(open.editor.noteId()));
+    QVERIFY(open.onGrid());
+}
+
+void NoteEditorsTest::emptyNewNoteWhoseRowWentLeavesQuietly()
+{
+    NewNote open;
     DBManager::shared().deleteNotePermanently(open.editor.noteId());
     CapturedOutput printed;
 
     open.editor.goHome();
 
-    QCOMPARE(printed.text(), "Error deleting note: noteNotFound\n");
-    QVERIFY(!open.onGrid());
+    QCOMPARE(printed.text(), QString());
+    QVERIFY(open.onGrid());
+    QVERIFY(!noteExists(open.editor.noteId()));
+    QCOMPARE(open.onSaveCalls, 0);
 }
 
 void NoteEditorsTest::openingAndLeavingUnchangedWritesNothing_data()
@@ -319,7 +343,8 @@ void NoteEditorsTest::unreadableContentSurvivesLeaving()
     const QByteArray unreadable("caf\xe9 \xff", 6);
     const Note note = storedNote(unreadable, 1);
     OpenedNote open(note.id);
-    QCOMPARE(open.editor.content(), QString());
+    // The bytes that are not UTF-8 show as replacement characters.
+    QCOMPARE(open.editor.shownText(), QString::fromUtf8("caf\uFFFD \uFFFD"));
 
     open.editor.goHome();
     Note stored = DBManager::shared().fetchNote(note.id);
@@ -350,6 +375,110 @@ void NoteEditorsTest::failedSaveOnLeavingKeepsTheDetailEditorOpen()
     open.editor.goHome();
     QCOMPARE(DBManager::shared().fetchNote(note.id).content, QByteArray("after"));
     QVERIFY(open.onGrid());
+    QCOMPARE(open.onSaveCalls, 1);
+}
+
+void NoteEditorsTest::leavingStoresOnlyWhatChangedHere_data()
+{
+    // What happens in the editor before a sync reply replaces the row with
+    // another machine's newer copy, and what the row holds after leaving.
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("savedBeforeTheSync");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("untouched") << QString() << false << QByteArray("from the other machine");
+    QTest::newRow("typed and saved") << QStringLiteral("mine") << true << QByteArray("from the other machine");
+    QTest::newRow("typed, not saved") << QStringLiteral("mine") << false << QByteArray("mine");
+    QTest::newRow("typed and typed back") << QStringLiteral("loaded") << false << QByteArray("from the other machine");
+}
+
+void NoteEditorsTest::leavingStoresOnlyWhatChangedHere()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, savedBeforeTheSync);
+    QFETCH(QByteArray, expected);
+    const Note note = storedNote("loaded", 1);
+    OpenedNote open(note.id);
+    if (!typed.isEmpty()) {
+        open.editor.setContent("something else");
+        open.editor.setContent(typed);
+    }
+    if (savedBeforeTheSync)
+        open.editor.saveNote();
+    Note newer = DBManager::shared().fetchNote(note.id);
+    newer.content = "from the other machine";
+    newer.lastModifiedDate = 5000;
+    DBManager::shared().upsertNote(newer);
+
+    open.editor.goHome();
+
+    QVERIFY(open.onGrid());
+    const Note stored = DBManager::shared().fetchNote(note.id);
+    QCOMPARE(stored.content, expected);
+    if (expected == newer.content)
+        QCOMPARE(stored.lastModifiedDate, 5000);
+}
+
+void NoteEditorsTest::untouchedNoteWhoseRowWentIsNotWrittenBack()
+{
+    const Note note = storedNote("purged elsewhere", 1);
+    OpenedNote open(note.id);
+    DBManager::shared().deleteNotePermanently(note.id);
+
+    open.editor.goHome();
+
+    QVERIFY(open.onGrid());
+    QVERIFY(!noteExists(note.id));
+}
+
+void NoteEditorsTest::quittingStoresWhatLeavingWould_data()
+{
+    QTest::addColumn<bool>("isNew");
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("new note with text") << true << QStringLiteral("draft");
+    QTest::newRow("empty new note") << true << QString();
+    QTest::newRow("edited note") << false << QStringLiteral("edited");
+}
+
+void NoteEditorsTest::quittingStoresWhatLeavingWould()
+{
+    QFETCH(bool, isNew);
+    QFETCH(QString, typed);
+    std::optional<NewNote> created;
+    std::optional<OpenedNote> opened;
+    NoteEditor *editor = nullptr;
+    if (isNew) {
+        created.emplace();
+        editor = &created->editor;
+    } else {
+        opened.emplace(storedNote("before", 1).id);
+        editor = &opened->editor;
+    }
+    editor->setContent(typed);
+
+    editor->storeOnQuit();
+
+    if (typed.isEmpty())
+        QVERIFY(!noteExists(editor->noteId()));
+    else
+        QCOMPARE(DBManager::shared().fetchNote(editor->noteId()).content, typed.toUtf8());
+}
+
+void NoteEditorsTest::anEditorThatLeftStoresNothingOnQuit()
+{
+    // The editor fades out for a moment after leaving; quitting then must
+    // not store its copy over what came since.
+    const Note note = storedNote("before", 1);
+    OpenedNote open(note.id);
+    open.editor.setContent("edited");
+    open.editor.goHome();
+    Note newer = DBManager::shared().fetchNote(note.id);
+    newer.content = "from the other machine";
+    DBManager::shared().upsertNote(newer);
+
+    open.editor.storeOnQuit();
+    open.editor.goHome();
+
+    QCOMPARE(DBManager::shared().fetchNote(note.id).content, QByteArray("from the other machine"));
     QCOMPARE(open.onSaveCalls, 1);
 }
 
