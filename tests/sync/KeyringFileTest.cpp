@@ -11,7 +11,9 @@
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -95,6 +97,14 @@ TEST_F(KeyringFile, WhatAKilledSaveLeftIsGoneByTheNextSaveOrLoad)
     saveEmailToKeychain(QStringLiteral("bmV3"));
     EXPECT_EQ(folder.entryList(QDir::Files | QDir::Hidden), onlyTheItem);
     EXPECT_EQ(loadEmailFromKeychain(), std::optional<QString>(QStringLiteral("bmV3")));
+}
+
+TEST_F(KeyringFile, WithoutHomeTheFileIsInTheAccountsHomeFolder)
+{
+    const passwd *account = ::getpwuid(::getuid());
+    ASSERT_NE(account, nullptr);
+    qputenv("HOME", QByteArray());
+    EXPECT_EQ(KeyringItem::fallbackPath(), QFile::decodeName(account->pw_dir) + QStringLiteral("/.tovik/keyring"));
 }
 
 TEST_F(KeyringFile, WorksBesideAnExistingStoreFolder)
