@@ -74,19 +74,6 @@ public:
             g_error_free(error);
         return stored;
     }
-
-    bool clear() override
-    {
-        if (!sessionBusAnnounced())
-            return false;
-        GError *error = nullptr;
-        secret_password_clear_sync(itemSchema(), nullptr, &error, "account", KeyringItem::account, nullptr);
-        if (error) {
-            g_error_free(error);
-            return false;
-        }
-        return true;
-    }
 };
 
 // --- File -------------------------------------------------------------------------
@@ -248,7 +235,7 @@ std::optional<SecretServiceClient::Lookup> KeyringItem::lookUp() const
     return m_secretService->lookup();
 }
 
-int KeyringItem::write(const QByteArray &value, const std::optional<SecretServiceClient::Lookup> &existing)
+int KeyringItem::write(const QByteArray &value, const std::optional<SecretServiceClient::Lookup> &existing) const
 {
     if (m_backend != Backend::file && existing && m_secretService->store(value)) {
         // The file copy, if any, is older now; left there it would outlive
@@ -259,9 +246,5 @@ int KeyringItem::write(const QByteArray &value, const std::optional<SecretServic
     }
     if (m_backend == Backend::secretService)
         return notAvailable;
-    const int written = fileWrite(value);
-    // A copy the service holds but would not replace would be found first.
-    if (written == success && existing && existing->found)
-        m_secretService->clear();
-    return written;
+    return fileWrite(value);
 }

@@ -14,7 +14,8 @@
 // Secret Service answers (no session bus, no keyring daemon, a call that fails)
 // or it refuses to store (no unlocked collection), it lives in ~/.tovik/keyring
 // instead, readable by the owner only. A load asks the Secret Service first and
-// then the file; a save the service takes removes the file copy.
+// then the file. A save the service takes removes the file copy, so a file copy
+// beside the service's item is the later one, and a load gives it.
 class KeyringItem {
 public:
     static constexpr int success = 0;
@@ -48,7 +49,7 @@ public:
 private:
     std::optional<SecretServiceClient::Lookup> lookUp() const;
     bool holdsItem(const std::optional<SecretServiceClient::Lookup> &existing) const;
-    int write(const QByteArray &value, const std::optional<SecretServiceClient::Lookup> &existing);
+    int write(const QByteArray &value, const std::optional<SecretServiceClient::Lookup> &existing) const;
 
     Backend m_backend;
     SecretServiceClient *m_secretService;

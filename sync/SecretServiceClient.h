@@ -17,7 +17,6 @@ public:
     virtual std::optional<Lookup> lookup() = 0;
     // Adds the item or replaces its value.
     virtual bool store(const QByteArray &value) = 0;
-    virtual bool clear() = 0;
 
     // The session's Secret Service through libsecret (default collection).
     static SecretServiceClient &libsecret();

@@ -48,13 +48,6 @@ public:
         item = value;
         return true;
     }
-    bool clear() override
-    {
-        if (state != Service::present)
-            return false;
-        item.reset();
-        return true;
-    }
 };
 
 constexpr Service kStates[] = {Service::present, Service::refusing, Service::absent};
