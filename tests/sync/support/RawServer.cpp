@@ -35,7 +35,7 @@ void writeAll(int connection, const std::string &bytes)
 
 } // namespace
 
-RawServer::RawServer(std::optional<std::string> rawAnswer) : m_rawAnswer(std::move(rawAnswer))
+RawServer::RawServer(std::string rawAnswer, Then then) : m_rawAnswer(std::move(rawAnswer)), m_then(then)
 {
     m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -98,12 +98,13 @@ void RawServer::answer(int connection)
         received.append(buffer, size_t(n));
         headEnd = received.find("\r\n\r\n");
     }
-    std::unique_lock lock(m_mutex);
-    ++m_received;
-    if (!m_rawAnswer) {
-        m_stopped.wait(lock, [this] { return m_stopping; });
-        return;
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_received;
     }
-    lock.unlock();
-    writeAll(connection, *m_rawAnswer);
+    writeAll(connection, m_rawAnswer);
+    if (m_then == Then::stayOpen) {
+        std::unique_lock lock(m_mutex);
+        m_stopped.wait(lock, [this] { return m_stopping; });
+    }
 }

@@ -2,18 +2,18 @@
 
 #include <condition_variable>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 
 // A loopback TCP server that reads each HTTP request whole and then writes a
-// fixed sequence of bytes, exactly as given, and closes the connection: for
-// answers no well-behaved HTTP server would send, such as a body shorter than
-// its Content-Length or a chunked body cut off in the middle. Without an
-// answer it keeps the connection open and silent until the server goes.
+// fixed sequence of bytes, exactly as given: for answers no well-behaved HTTP
+// server would send, such as a body shorter than its Content-Length. Then it
+// closes the connection, or keeps it open and silent until the server goes.
 class RawServer {
 public:
-    explicit RawServer(std::optional<std::string> rawAnswer);
+    enum class Then { close, stayOpen };
+
+    explicit RawServer(std::string rawAnswer, Then then = Then::close);
     ~RawServer();
 
     int port() const { return m_port; }
@@ -24,7 +24,8 @@ private:
     void serve();
     void answer(int connection);
 
-    std::optional<std::string> m_rawAnswer;
+    std::string m_rawAnswer;
+    Then m_then;
     int m_listener = -1;
     int m_port = 0;
     std::thread m_thread;
