@@ -29,7 +29,8 @@ bool isStatusError(QNetworkReply::NetworkError code, int status)
         return false;
     const int value = int(code);
     return code == QNetworkReply::ProxyAuthenticationRequiredError
-        || (value >= QNetworkReply::ContentAccessDenied && value <= QNetworkReply::UnknownContentError)
+        || (value >= QNetworkReply::ContentAccessDenied && value <= QNetworkReply::UnknownContentError
+            && code != QNetworkReply::ContentReSendError)
         || code == QNetworkReply::ProtocolInvalidOperationError
         || (value >= QNetworkReply::InternalServerError && value <= QNetworkReply::UnknownServerError);
 }
