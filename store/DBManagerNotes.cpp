@@ -26,8 +26,13 @@ constexpr const char *kUpsertUpdateNote =
 // A row is unchanged since it was sent when every field a local change writes
 // still holds the sent value: the deletion mark, then the six columns that
 // bindUnchangedSinceSent() binds.
-constexpr const char *kPurgeSentDeletedNote =
-        R"(DELETE FROM "notes" WHERE ("noteid" = ?) AND ("isdeleted" = ?) AND ("content" = ?) AND ("type" = ?) AND ("lastmodifiedtime" = ?) AND ("title" = ?) AND ("isfavorite" = ?) AND ("filelink" = ?))";
+constexpr const char *kPurgeSentDeletedNotesHead =
+        R"(DELETE FROM "notes" WHERE ("isdeleted" = ?) AND (("noteid", "content", "type", "lastmodifiedtime", "title", "isfavorite", "filelink") IN (VALUES )";
+constexpr const char *kPurgeSentDeletedNotesRow = "(?, ?, ?, ?, ?, ?, ?)";
+constexpr const char *kPurgeSentDeletedNotesTail = R"()) RETURNING "noteid")";
+// Notes per purge statement: 7 values each stays far below SQLite's limit on
+// bound values, and each statement is one commit instead of one per note.
+constexpr qsizetype kPurgeBatch = 500;
 constexpr const char *kUpsertUpdateUnchangedNote =
         R"(UPDATE "notes" SET "content" = ?, "type" = ?, "isdeleted" = ?, "lastmodifiedtime" = ?, "title" = ?, "isfavorite" = ?, "filelink" = ?, "isbackup" = ? WHERE ("noteid" = ?) AND (("isdeleted" != 0) = ?) AND ("content" = ?) AND ("type" = ?) AND ("lastmodifiedtime" = ?) AND ("title" = ?) AND ("isfavorite" = ?) AND ("filelink" = ?))";
 
@@ -264,17 +269,30 @@ QStringList DBManager::deleteSentDeletedNotes(const QList<Note> &sent)
     const Connection connection = db();
     if (!connection)
         return removed;
+    QList<Note> deleted;
     for (const Note &note : sent) {
-        if (!note.isdeleted)
-            continue;
-        // Each test-and-delete is one statement, so an edit can never fall
-        // between the comparison and the removal.
-        store::IssuedStatement purge(connection, kPurgeSentDeletedNote);
-        store::bindText(purge.statement, 1, note.id);
-        purge.statement.bind(2, static_cast<int64_t>(1));
-        bindUnchangedSinceSent(purge.statement, 3, note);
-        if (purge.statement.exec() > 0)
-            removed.append(note.id);
+        if (note.isdeleted)
+            deleted.append(note);
+    }
+    // The comparison and the removal are one statement, so an edit can never
+    // fall between them.
+    for (qsizetype first = 0; first < deleted.size(); first += kPurgeBatch) {
+        const QList<Note> batch = deleted.mid(first, kPurgeBatch);
+        std::string sql = kPurgeSentDeletedNotesHead;
+        for (qsizetype i = 0; i < batch.size(); ++i)
+            sql += (i == 0 ? "" : ", ") + std::string(kPurgeSentDeletedNotesRow);
+        sql += kPurgeSentDeletedNotesTail;
+
+        store::IssuedStatement purge(connection, sql.c_str());
+        purge.statement.bind(1, static_cast<int64_t>(1));
+        int index = 2;
+        for (const Note &note : batch) {
+            store::bindText(purge.statement, index, note.id);
+            bindUnchangedSinceSent(purge.statement, index + 1, note);
+            index += 7;
+        }
+        while (purge.statement.executeStep())
+            removed.append(store::readText(purge.statement, 0));
     }
     return removed;
 }

@@ -175,6 +175,48 @@ void BM_apply1000UpsertsGuarded(benchmark::State &state)
     }
 }
 
+// Soft-deleted rows as a sync request carries them, stored afresh (untimed)
+// before each purge.
+QList<Note> storeDeletedNotes(Fixture &f, int64_t round)
+{
+    QList<Note> deleted;
+    for (int i = 0; i < kUpserts; ++i) {
+        Note note{QStringLiteral("deleted-%1-%2").arg(round).arg(i), f.savedContent, 1, true, 1, 1, QString(), 0,
+                  QString()};
+        f.store.upsertNote(note);
+        deleted.append(note);
+    }
+    return deleted;
+}
+
+// The floor: one DELETE of every marked row.
+void BM_purge1000Deleted(benchmark::State &state)
+{
+    Fixture &f = fixture();
+    int64_t round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        storeDeletedNotes(f, ++round);
+        state.ResumeTiming();
+        if (!f.store.deleteLocallyDeletedNotes())
+            state.SkipWithError("nothing purged");
+    }
+}
+
+// The purge a sync reply runs: one guarded DELETE per note sent as deleted.
+void BM_purge1000SentDeleted(benchmark::State &state)
+{
+    Fixture &f = fixture();
+    int64_t round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const QList<Note> sent = storeDeletedNotes(f, ++round);
+        state.ResumeTiming();
+        if (f.store.deleteSentDeletedNotes(sent).size() != sent.size())
+            state.SkipWithError("an unchanged deletion was not purged");
+    }
+}
+
 BENCHMARK(BM_fetchAllNotes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_floorPreparedSelect)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_fetchNotesForSync)->Unit(benchmark::kMillisecond);
@@ -182,6 +224,8 @@ BENCHMARK(BM_saveNoteUnchanged)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_createNote)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_apply1000Upserts)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_apply1000UpsertsGuarded)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_purge1000Deleted)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_purge1000SentDeleted)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // Keeps each benchmark's time per iteration, the median one when it runs
 // repeatedly, so that the ratios can be printed last.
@@ -227,6 +271,11 @@ int main(int argc, char **argv)
     if (guarded != reporter.times.end() && plain != reporter.times.end() && plain->second > 0)
         std::printf("guarded / plain reply of 1000 notes: %.2fx (target: at most 1.5x)\n",
                     guarded->second / plain->second);
+    const auto sentPurge = reporter.times.find("BM_purge1000SentDeleted");
+    const auto onePurge = reporter.times.find("BM_purge1000Deleted");
+    if (sentPurge != reporter.times.end() && onePurge != reporter.times.end() && onePurge->second > 0)
+        std::printf("guarded / single purge of 1000 deletions: %.2fx (target: at most 3x)\n",
+                    sentPurge->second / onePurge->second);
     benchmark::Shutdown();
     return 0;
 }

@@ -96,7 +96,7 @@ TEST_F(SyncApplyTest, OnlyDeletionsSentAndUnchangedSinceArePurged)
     });
     EXPECT_EQ(removed, QStringList{"n"});
     EXPECT_EQ(issued, std::vector<std::string>{
-                              R"(DELETE FROM "notes" WHERE ("noteid" = ?) AND ("isdeleted" = ?) AND ("content" = ?) AND ("type" = ?) AND ("lastmodifiedtime" = ?) AND ("title" = ?) AND ("isfavorite" = ?) AND ("filelink" = ?))"});
+                              R"(DELETE FROM "notes" WHERE ("isdeleted" = ?) AND (("noteid", "content", "type", "lastmodifiedtime", "title", "isfavorite", "filelink") IN (VALUES (?, ?, ?, ?, ?, ?, ?))) RETURNING "noteid")"});
     // Deleted after the request was built, or never marked: both stay.
     EXPECT_EQ(rowCount("notes"), 2);
 
@@ -109,6 +109,36 @@ TEST_F(SyncApplyTest, OnlyDeletionsSentAndUnchangedSinceArePurged)
         expectSameRow(store.fetchNote("n"), local);
         store.deleteNotePermanently("n");
     }
+}
+
+TEST_F(SyncApplyTest, ManyDeletionsArePurgedWhateverTheirNumber)
+{
+    // More than one statement's worth; every third one changed since it went.
+    QList<Note> sent;
+    QStringList expected;
+    auto db = openRaw();
+    db->exec("BEGIN");
+    for (int i = 0; i < 1201; ++i) {
+        const Note note = makeNote(QStringLiteral("d%1").arg(i), "x", 1, true, 1, 100);
+        sent.append(note);
+        Note local = note;
+        if (i % 3 == 0)
+            local.lastModifiedDate = 101;
+        else
+            expected.append(note.id);
+        SQLite::Statement insert(*db, "INSERT INTO notes (noteid, content, type, isdeleted, createdtime, "
+                                      "lastmodifiedtime) VALUES (?, x'78', 1, 1, 1, ?)");
+        insert.bind(1, local.id.toStdString());
+        insert.bind(2, local.lastModifiedDate);
+        insert.exec();
+    }
+    db->exec("COMMIT");
+
+    QStringList removed = store.deleteSentDeletedNotes(sent);
+    removed.sort();
+    expected.sort();
+    EXPECT_EQ(removed, expected);
+    EXPECT_EQ(rowCount("notes"), 1201 - expected.size());
 }
 
 TEST_F(SyncApplyTest, OnlyTheMarkOneIsPurged)
