@@ -222,10 +222,10 @@ BENCHMARK(BM_floorPreparedSelect)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_fetchNotesForSync)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_saveNoteUnchanged)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_createNote)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_apply1000Upserts)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_apply1000UpsertsGuarded)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_purge1000Deleted)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_purge1000SentDeleted)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_apply1000Upserts)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3);
+BENCHMARK(BM_apply1000UpsertsGuarded)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3);
+BENCHMARK(BM_purge1000Deleted)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3);
+BENCHMARK(BM_purge1000SentDeleted)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3);
 
 // Keeps each benchmark's time per iteration, the median one when it runs
 // repeatedly, so that the ratios can be printed last.
