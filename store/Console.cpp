@@ -11,7 +11,12 @@ void printLine(const QString &line)
 {
     // Lines come from the main thread and the sync's worker; keep each whole.
     static std::mutex outputMutex;
-    const std::string text = line.toStdString() + '\n';
+    // An error text may quote what it rejected, line breaks and all; written
+    // as escapes they keep the event on its one line.
+    QString single = line;
+    single.replace(QLatin1Char('\r'), QLatin1String("\\r"));
+    single.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    const std::string text = single.toStdString() + '\n';
     std::lock_guard lock(outputMutex);
     std::cout << text << std::flush;
 }

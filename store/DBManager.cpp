@@ -1,6 +1,7 @@
 #include "DBManager.h"
 
 #include "Console.h"
+#include "HomeFolder.h"
 #include "StoreStatement.h"
 
 #include <SQLiteCpp/Database.h>
@@ -99,7 +100,7 @@ DBManager &DBManager::shared()
 
 QString DBManager::databasePath()
 {
-    return QDir::cleanPath(QDir::homePath() + QStringLiteral("/.tovik/tovik.db"));
+    return QDir::cleanPath(homeFolder() + QStringLiteral("/.tovik/tovik.db"));
 }
 
 DBManager::Connection DBManager::db() const

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace SQLite { class Database; }
 
@@ -27,7 +28,7 @@ public:
     // The process-wide store every caller uses.
     static DBManager &shared();
 
-    // "~/.tovik/tovik.db" with "~" replaced by the user's home folder ($HOME).
+    // "~/.tovik/tovik.db" with "~" replaced by the user's home folder.
     static QString databasePath();
 
     void setupDatabase();
@@ -48,6 +49,19 @@ public:
     QList<Note> fetchNotesForSync();
     Note fetchNote(const QString &noteId);
     void upsertNote(const Note &note);
+
+    // The two writes of a sync reply, for a user who may have changed notes
+    // while the request was on its way. `sent` is each note as the request
+    // carried it; a row that differs from it in any field a local change
+    // alters was changed since and is left alone, to go out with the next sync.
+    //
+    // Removes each note that went out marked deleted and is unchanged since;
+    // gives the identifiers removed.
+    QStringList deleteSentDeletedNotes(const QList<Note> &sent);
+    // Writes a server note where no local row has its identifier and none was
+    // sent (`sent` empty), or where the row is unchanged since it was sent.
+    // True when the note was written.
+    bool upsertNoteIfUnchanged(const Note &note, const std::optional<Note> &sent);
 
     // The current connection (empty until something installed one).
     Connection db() const;

@@ -23,6 +23,30 @@ constexpr const char *kPurgeDeletedNotes = R"(DELETE FROM "notes" WHERE ("isdele
 constexpr const char *kUpsertUpdateNote =
         R"(UPDATE "notes" SET "content" = ?, "type" = ?, "isdeleted" = ?, "lastmodifiedtime" = ?, "title" = ?, "isfavorite" = ?, "filelink" = ?, "isbackup" = ? WHERE ("noteid" = ?))";
 
+// A row is unchanged since it was sent when every field a local change writes
+// still holds the sent value: the deletion mark, then the six columns that
+// bindUnchangedSinceSent() binds.
+constexpr const char *kPurgeSentDeletedNotesHead =
+        R"(DELETE FROM "notes" WHERE ("isdeleted" = ?) AND (("noteid", "content", "type", "lastmodifiedtime", "title", "isfavorite", "filelink") IN (VALUES )";
+constexpr const char *kPurgeSentDeletedNotesRow = "(?, ?, ?, ?, ?, ?, ?)";
+constexpr const char *kPurgeSentDeletedNotesTail = R"()) RETURNING "noteid")";
+// Notes per purge statement: 7 values each stays far below SQLite's limit on
+// bound values, and each statement is one commit instead of one per note.
+constexpr qsizetype kPurgeBatch = 500;
+constexpr const char *kUpsertUpdateUnchangedNote =
+        R"(UPDATE "notes" SET "content" = ?, "type" = ?, "isdeleted" = ?, "lastmodifiedtime" = ?, "title" = ?, "isfavorite" = ?, "filelink" = ?, "isbackup" = ? WHERE ("noteid" = ?) AND (("isdeleted" != 0) = ?) AND ("content" = ?) AND ("type" = ?) AND ("lastmodifiedtime" = ?) AND ("title" = ?) AND ("isfavorite" = ?) AND ("filelink" = ?))";
+
+// Binds the six values of the condition above from `first` on.
+void bindUnchangedSinceSent(SQLite::Statement &statement, int first, const Note &sent)
+{
+    store::bindBlob(statement, first, sent.content);
+    statement.bind(first + 1, sent.type);
+    statement.bind(first + 2, sent.lastModifiedDate);
+    store::bindText(statement, first + 3, sent.title);
+    statement.bind(first + 4, sent.isfavorite);
+    store::bindText(statement, first + 5, sent.filelink);
+}
+
 DBManager::Connection requireConnection(const DBManager &store)
 {
     DBManager::Connection connection = store.db();
@@ -51,10 +75,15 @@ QList<Note> readNoteList(const DBManager &store, const char *sql, std::optional<
     store::IssuedStatement select(requireConnection(store), sql);
     if (parameter)
         select.statement.bind(1, *parameter);
-    const store::NoteColumns columns(select.statement);
+    // The columns are looked up at the first row: a table without rows reads
+    // as empty whatever columns it lacks.
+    std::optional<store::NoteColumns> columns;
     QList<Note> notes;
-    while (select.statement.executeStep())
-        notes.append(store::readNote(select.statement, columns));
+    while (select.statement.executeStep()) {
+        if (!columns)
+            columns.emplace(select.statement);
+        notes.append(store::readNote(select.statement, *columns));
+    }
     return notes;
 }
 
@@ -188,36 +217,104 @@ Note DBManager::fetchNote(const QString &noteId)
     openNewConnection();
     store::IssuedStatement select(requireConnection(*this), kSelectNoteById);
     store::bindText(select.statement, 1, noteId);
-    const store::NoteColumns columns(select.statement);
     if (!select.statement.executeStep())
         throw DBError::noteNotFound();
-    return store::readNote(select.statement, columns);
+    return store::readNote(select.statement, store::NoteColumns(select.statement));
 }
+
+namespace {
+
+bool noteRowExists(const DBManager &store, const QString &noteId)
+{
+    store::IssuedStatement select(requireConnection(store), kSelectNoteById);
+    store::bindText(select.statement, 1, noteId);
+    return select.statement.executeStep();
+}
+
+// The server's fields over an existing row, "createdtime" kept; gives the
+// UPDATE's bound values up to and including the identifier.
+void bindServerFields(SQLite::Statement &update, const Note &note)
+{
+    store::bindBlob(update, 1, note.content);
+    update.bind(2, note.type);
+    store::bindBool(update, 3, note.isdeleted);
+    update.bind(4, note.lastModifiedDate);
+    store::bindText(update, 5, note.title);
+    update.bind(6, note.isfavorite);
+    store::bindText(update, 7, note.filelink);
+    update.bind(8, static_cast<int64_t>(0));
+    store::bindText(update, 9, note.id);
+}
+
+} // namespace
 
 void DBManager::upsertNote(const Note &note)
 {
     openNewConnection();
-    bool exists = false;
-    {
-        store::IssuedStatement select(requireConnection(*this), kSelectNoteById);
-        store::bindText(select.statement, 1, note.id);
-        exists = select.statement.executeStep();
-    }
-    if (exists) {
+    if (noteRowExists(*this, note.id)) {
         store::IssuedStatement update(requireConnection(*this), kUpsertUpdateNote);
-        store::bindBlob(update.statement, 1, note.content);
-        update.statement.bind(2, note.type);
-        store::bindBool(update.statement, 3, note.isdeleted);
-        update.statement.bind(4, note.lastModifiedDate);
-        store::bindText(update.statement, 5, note.title);
-        update.statement.bind(6, note.isfavorite);
-        store::bindText(update.statement, 7, note.filelink);
-        update.statement.bind(8, static_cast<int64_t>(0));
-        store::bindText(update.statement, 9, note.id);
+        bindServerFields(update.statement, note);
         update.statement.exec();
     } else {
         store::IssuedStatement insert(requireConnection(*this), kInsertNote);
         bindNewRow(insert.statement, note);
         insert.statement.exec();
     }
+}
+
+QStringList DBManager::deleteSentDeletedNotes(const QList<Note> &sent)
+{
+    openNewConnection();
+    QStringList removed;
+    const Connection connection = db();
+    if (!connection)
+        return removed;
+    QList<Note> deleted;
+    for (const Note &note : sent) {
+        if (note.isdeleted)
+            deleted.append(note);
+    }
+    // The comparison and the removal are one statement, so an edit can never
+    // fall between them.
+    for (qsizetype first = 0; first < deleted.size(); first += kPurgeBatch) {
+        const QList<Note> batch = deleted.mid(first, kPurgeBatch);
+        std::string sql = kPurgeSentDeletedNotesHead;
+        for (qsizetype i = 0; i < batch.size(); ++i)
+            sql += (i == 0 ? "" : ", ") + std::string(kPurgeSentDeletedNotesRow);
+        sql += kPurgeSentDeletedNotesTail;
+
+        store::IssuedStatement purge(connection, sql.c_str());
+        purge.statement.bind(1, static_cast<int64_t>(1));
+        int index = 2;
+        for (const Note &note : batch) {
+            store::bindText(purge.statement, index, note.id);
+            bindUnchangedSinceSent(purge.statement, index + 1, note);
+            index += 7;
+        }
+        while (purge.statement.executeStep())
+            removed.append(store::readText(purge.statement, 0));
+    }
+    return removed;
+}
+
+bool DBManager::upsertNoteIfUnchanged(const Note &note, const std::optional<Note> &sent)
+{
+    openNewConnection();
+    if (!noteRowExists(*this, note.id)) {
+        // A note that went out and is gone now was removed by the user.
+        if (sent)
+            return false;
+        store::IssuedStatement insert(requireConnection(*this), kInsertNote);
+        bindNewRow(insert.statement, note);
+        insert.statement.exec();
+        return true;
+    }
+    // A row the request did not carry was made after it was built.
+    if (!sent)
+        return false;
+    store::IssuedStatement update(requireConnection(*this), kUpsertUpdateUnchangedNote);
+    bindServerFields(update.statement, note);
+    store::bindBool(update.statement, 10, sent->isdeleted);
+    bindUnchangedSinceSent(update.statement, 11, *sent);
+    return update.statement.exec() > 0;
 }

@@ -6,11 +6,33 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
+#include <exception>
+
 namespace {
 
 ServerError validationError(int status, const QString &description)
 {
     return ServerError{QString::fromLatin1(HttpClient::validationDomain), status, description};
+}
+
+ServerError transportError(QNetworkReply::NetworkError code, const QString &description)
+{
+    return ServerError{QString::fromLatin1(HttpClient::transportDomain), int(code), description};
+}
+
+// Qt turns an answer's 4xx or 5xx status into one of these errors. Such an
+// answer arrived whole, and only its status decides; every other error means
+// the exchange itself broke, whatever status had arrived by then.
+bool isStatusError(QNetworkReply::NetworkError code, int status)
+{
+    if (status >= 200 && status <= 299)
+        return false;
+    const int value = int(code);
+    return code == QNetworkReply::ProxyAuthenticationRequiredError
+        || (value >= QNetworkReply::ContentAccessDenied && value <= QNetworkReply::UnknownContentError
+            && code != QNetworkReply::ContentReSendError)
+        || code == QNetworkReply::ProtocolInvalidOperationError
+        || (value >= QNetworkReply::InternalServerError && value <= QNetworkReply::UnknownServerError);
 }
 
 } // namespace
@@ -21,26 +43,44 @@ HttpClient &HttpClient::shared()
     return client;
 }
 
-HttpClient::HttpClient() : m_manager(new QNetworkAccessManager) {}
+HttpClient::HttpClient(std::chrono::milliseconds timeout) : m_manager(new QNetworkAccessManager), m_timeout(timeout)
+{
+}
 
 HttpClient::~HttpClient()
 {
     delete m_manager;
 }
 
+QNetworkRequest HttpClient::request(const QUrl &url) const
+{
+    QNetworkRequest request(url);
+    // Counted from the last progress, so a slow answer that keeps coming is
+    // not cut, while one that stops is.
+    request.setTransferTimeout(int(m_timeout.count()));
+    return request;
+}
+
 HttpOutcome HttpClient::readOutcome(QNetworkReply *reply, bool validate)
 {
     HttpOutcome outcome;
     const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    // Qt reports 4xx and 5xx answers as errors too; an answer that carries a
-    // status came through, and only its status decides.
+    const QNetworkReply::NetworkError code = reply->error();
+    if (code == QNetworkReply::OperationCanceledError) {
+        // Nothing here aborts a request: a cancelled one ran out of time.
+        outcome.error = transportError(QNetworkReply::TimeoutError, QStringLiteral("The request timed out."));
+        return outcome;
+    }
     if (!statusAttribute.isValid()) {
-        const auto code = reply->error() == QNetworkReply::NoError ? QNetworkReply::UnknownNetworkError
-                                                                    : reply->error();
-        outcome.error = ServerError{QString::fromLatin1(transportDomain), int(code), reply->errorString()};
+        outcome.error = transportError(code == QNetworkReply::NoError ? QNetworkReply::UnknownNetworkError : code,
+                                       reply->errorString());
         return outcome;
     }
     outcome.status = statusAttribute.toInt();
+    if (code != QNetworkReply::NoError && !isStatusError(code, outcome.status)) {
+        outcome.error = transportError(code, reply->errorString());
+        return outcome;
+    }
     outcome.body = reply->readAll();
     if (!validate)
         return outcome;
@@ -59,14 +99,14 @@ HttpOutcome HttpClient::readOutcome(QNetworkReply *reply, bool validate)
 
 void HttpClient::postJson(const QUrl &url, const QByteArray &json, Completion completion)
 {
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-    watch(m_manager->post(request, json), true, std::move(completion));
+    QNetworkRequest post = request(url);
+    post.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    watch(m_manager->post(post, json), true, std::move(completion));
 }
 
 void HttpClient::get(const QUrl &url, Completion completion)
 {
-    watch(m_manager->get(QNetworkRequest(url)), false, std::move(completion));
+    watch(m_manager->get(request(url)), false, std::move(completion));
 }
 
 void HttpClient::watch(QNetworkReply *reply, bool validate, Completion completion)
@@ -74,7 +114,22 @@ void HttpClient::watch(QNetworkReply *reply, bool validate, Completion completio
     QObject::connect(reply, &QNetworkReply::finished, reply,
                      [reply, validate, completion = std::move(completion)]() {
                          reply->deleteLater();
-                         completion(readOutcome(reply, validate));
+                         // This runs inside Qt's event loop, which no
+                         // exception may reach.
+                         HttpOutcome outcome;
+                         try {
+                             outcome = readOutcome(reply, validate);
+                         } catch (const std::exception &error) {
+                             outcome = HttpOutcome{ServerError::own(QString::fromUtf8(error.what())), 0, {}};
+                         } catch (...) {
+                             outcome = HttpOutcome{ServerError::own(QStringLiteral("Unknown error")), 0, {}};
+                         }
+                         try {
+                             completion(outcome);
+                         } catch (...) {
+                             // Each completion turns its own failures into its
+                             // operation's result; nothing is left to tell.
+                         }
                      });
 }
 

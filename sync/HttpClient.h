@@ -5,11 +5,13 @@
 #include <QByteArray>
 #include <QCoro/QCoroTask>
 #include <QUrl>
+#include <chrono>
 #include <functional>
 #include <optional>
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class QNetworkRequest;
 
 // What one request gave: the body and the HTTP status, or the client's error.
 struct HttpOutcome {
@@ -24,19 +26,23 @@ struct HttpOutcome {
 // QNetworkAccessManager; completions run on that thread (the main thread for
 // every request the application makes).
 //
-// Transport errors keep Qt's domain "QNetworkReply", its error code and text.
-// Failed validation of an answer has the domain "HttpClient" and the HTTP status
-// as its code.
+// Transport errors keep Qt's domain "QNetworkReply", its error code and text;
+// an answer cut short counts as one, whatever status came before the cut.
+// A request that makes no progress for the time-out fails with
+// QNetworkReply::TimeoutError. Failed validation of an answer has the domain
+// "HttpClient" and the HTTP status as its code.
 class HttpClient {
 public:
     static constexpr const char *transportDomain = "QNetworkReply";
     static constexpr const char *validationDomain = "HttpClient";
+    static constexpr std::chrono::milliseconds defaultTimeout{60000};
 
     using Completion = std::function<void(const HttpOutcome &)>;
 
+    // The client of the calling thread, with the default time-out.
     static HttpClient &shared();
 
-    HttpClient();
+    explicit HttpClient(std::chrono::milliseconds timeout = defaultTimeout);
     ~HttpClient();
     HttpClient(const HttpClient &) = delete;
     HttpClient &operator=(const HttpClient &) = delete;
@@ -50,9 +56,13 @@ public:
     void get(const QUrl &url, Completion completion);
     QCoro::Task<HttpOutcome> get(const QUrl &url);
 
+    std::chrono::milliseconds timeout() const { return m_timeout; }
+
 private:
     static HttpOutcome readOutcome(QNetworkReply *reply, bool validate);
     static void watch(QNetworkReply *reply, bool validate, Completion completion);
+    QNetworkRequest request(const QUrl &url) const;
 
     QNetworkAccessManager *m_manager;
+    std::chrono::milliseconds m_timeout;
 };

@@ -6,6 +6,11 @@
 void saveEmailToKeychain(const QString &scrambled)
 {
     KeyringItem item;
+    saveEmailToKeychain(scrambled, item);
+}
+
+void saveEmailToKeychain(const QString &scrambled, KeyringItem &item)
+{
     const QByteArray value = scrambled.toUtf8();
     // Callers go on whatever happens here, so neither status is passed back.
     if (item.add(value) == KeyringItem::duplicateItem)
@@ -15,6 +20,11 @@ void saveEmailToKeychain(const QString &scrambled)
 std::optional<QString> loadEmailFromKeychain()
 {
     KeyringItem item;
+    return loadEmailFromKeychain(item);
+}
+
+std::optional<QString> loadEmailFromKeychain(KeyringItem &item)
+{
     QByteArray value;
     if (item.copyMatching(&value) != KeyringItem::success)
         return std::nullopt;

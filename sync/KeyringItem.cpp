@@ -1,5 +1,7 @@
 #include "KeyringItem.h"
 
+#include "HomeFolder.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -33,85 +35,46 @@ bool sessionBusAnnounced()
     return !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS");
 }
 
-// --- Secret Service -------------------------------------------------------------
-// Each helper gives nothing when the service did not answer, so that the caller
-// can fall back to the file.
-
-struct LookupAnswer {
-    bool found = false;
-    QByteArray value;
-};
-
-std::optional<LookupAnswer> secretLookup()
-{
-    if (!sessionBusAnnounced())
-        return std::nullopt;
-    GError *error = nullptr;
-    SecretValue *value = secret_password_lookup_binary_sync(itemSchema(), nullptr, &error, "account",
-                                                            KeyringItem::account, nullptr);
-    if (error) {
-        g_error_free(error);
-        return std::nullopt;
+class LibsecretClient final : public SecretServiceClient {
+public:
+    std::optional<Lookup> lookup() override
+    {
+        if (!sessionBusAnnounced())
+            return std::nullopt;
+        GError *error = nullptr;
+        SecretValue *value = secret_password_lookup_binary_sync(itemSchema(), nullptr, &error, "account",
+                                                                KeyringItem::account, nullptr);
+        if (error) {
+            g_error_free(error);
+            return std::nullopt;
+        }
+        Lookup answer;
+        if (value) {
+            gsize length = 0;
+            const gchar *bytes = secret_value_get(value, &length);
+            answer.found = true;
+            answer.value = QByteArray(bytes, qsizetype(length));
+            secret_value_unref(value);
+        }
+        return answer;
     }
-    LookupAnswer answer;
-    if (value) {
-        gsize length = 0;
-        const gchar *bytes = secret_value_get(value, &length);
-        answer.found = true;
-        answer.value = QByteArray(bytes, qsizetype(length));
+
+    bool store(const QByteArray &bytes) override
+    {
+        if (!sessionBusAnnounced())
+            return false;
+        SecretValue *value = secret_value_new(bytes.constData(), bytes.size(), "text/plain");
+        GError *error = nullptr;
+        // Storing under the same attributes replaces the item's secret.
+        const gboolean stored = secret_password_store_binary_sync(itemSchema(), SECRET_COLLECTION_DEFAULT,
+                                                                  "TovikNote", value, nullptr, &error,
+                                                                  "account", KeyringItem::account, nullptr);
         secret_value_unref(value);
+        if (error)
+            g_error_free(error);
+        return stored;
     }
-    return answer;
-}
-
-bool secretStore(const QByteArray &bytes)
-{
-    SecretValue *value = secret_value_new(bytes.constData(), bytes.size(), "text/plain");
-    GError *error = nullptr;
-    const gboolean stored = secret_password_store_binary_sync(itemSchema(), SECRET_COLLECTION_DEFAULT,
-                                                              "TovikNote", value, nullptr, &error,
-                                                              "account", KeyringItem::account, nullptr);
-    secret_value_unref(value);
-    if (error)
-        g_error_free(error);
-    return stored;
-}
-
-std::optional<int> secretAdd(const QByteArray &value)
-{
-    const auto existing = secretLookup();
-    if (!existing)
-        return std::nullopt;
-    if (existing->found)
-        return KeyringItem::duplicateItem;
-    if (!secretStore(value))
-        return std::nullopt;
-    return KeyringItem::success;
-}
-
-std::optional<int> secretUpdate(const QByteArray &value)
-{
-    const auto existing = secretLookup();
-    if (!existing)
-        return std::nullopt;
-    if (!existing->found)
-        return KeyringItem::itemNotFound;
-    // Storing under the same attributes replaces the item's secret.
-    if (!secretStore(value))
-        return std::nullopt;
-    return KeyringItem::success;
-}
-
-std::optional<int> secretCopy(QByteArray *value)
-{
-    const auto existing = secretLookup();
-    if (!existing)
-        return std::nullopt;
-    if (!existing->found)
-        return KeyringItem::itemNotFound;
-    *value = existing->value;
-    return KeyringItem::success;
-}
+};
 
 // --- File -------------------------------------------------------------------------
 
@@ -132,6 +95,18 @@ bool writeAll(int fd, const QByteArray &bytes)
     return true;
 }
 
+constexpr const char *temporarySuffix = ".XXXXXX";
+
+// What a save killed between its temporary file and the rename left behind.
+void removeStaleTemporaries()
+{
+    const QFileInfo target(KeyringItem::fallbackPath());
+    const QString pattern = target.fileName() + QLatin1Char('.') + QStringLiteral("??????");
+    QDir folder = target.absoluteDir();
+    for (const QString &name : folder.entryList({pattern}, QDir::Files | QDir::Hidden | QDir::System))
+        folder.remove(name);
+}
+
 // The value goes to a temporary file beside the target, reaches the disk, and
 // then takes the target's name in one rename: a crash leaves the old value or
 // the new one, never part of one.
@@ -141,8 +116,9 @@ int fileWrite(const QByteArray &value)
     const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
     if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST)
         return KeyringItem::ioError;
+    removeStaleTemporaries();
 
-    QByteArray temporary = QFile::encodeName(path) + ".XXXXXX";
+    QByteArray temporary = QFile::encodeName(path) + temporarySuffix;
     const int fd = ::mkstemp(temporary.data()); // created 0600
     if (fd < 0)
         return KeyringItem::ioError;
@@ -162,6 +138,7 @@ int fileWrite(const QByteArray &value)
 
 int fileCopy(QByteArray *value)
 {
+    removeStaleTemporaries();
     QFile file(KeyringItem::fallbackPath());
     if (!file.exists())
         return KeyringItem::itemNotFound;
@@ -171,52 +148,103 @@ int fileCopy(QByteArray *value)
     return file.error() == QFileDevice::NoError ? KeyringItem::success : KeyringItem::ioError;
 }
 
-int fileAdd(const QByteArray &value)
+bool fileExists()
 {
-    if (QFileInfo::exists(KeyringItem::fallbackPath()))
-        return KeyringItem::duplicateItem;
-    return fileWrite(value);
-}
-
-int fileUpdate(const QByteArray &value)
-{
-    if (!QFileInfo::exists(KeyringItem::fallbackPath()))
-        return KeyringItem::itemNotFound;
-    return fileWrite(value);
-}
-
-template<typename SecretCall, typename FileCall>
-int onBackend(KeyringItem::Backend backend, SecretCall secretCall, FileCall fileCall)
-{
-    if (backend != KeyringItem::Backend::file) {
-        if (const std::optional<int> status = secretCall())
-            return *status;
-        if (backend == KeyringItem::Backend::secretService)
-            return KeyringItem::notAvailable;
-    }
-    return fileCall();
+    return QFileInfo::exists(KeyringItem::fallbackPath());
 }
 
 } // namespace
 
-KeyringItem::KeyringItem(Backend backend) : m_backend(backend) {}
+SecretServiceClient &SecretServiceClient::libsecret()
+{
+    static LibsecretClient client;
+    return client;
+}
+
+KeyringItem::KeyringItem(Backend backend) : KeyringItem(backend, SecretServiceClient::libsecret()) {}
+
+KeyringItem::KeyringItem(Backend backend, SecretServiceClient &secretService)
+    : m_backend(backend), m_secretService(&secretService)
+{
+}
 
 QString KeyringItem::fallbackPath()
 {
-    return QDir::homePath() + QStringLiteral("/.tovik/keyring");
+    return homeFolder() + QStringLiteral("/.tovik/keyring");
 }
 
+// Where the item may be is decided anew by each call: the Secret Service
+// can come and go between a save and a load.
 int KeyringItem::add(const QByteArray &value)
 {
-    return onBackend(m_backend, [&] { return secretAdd(value); }, [&] { return fileAdd(value); });
+    const std::optional<SecretServiceClient::Lookup> existing = lookUp();
+    if (m_backend == Backend::secretService && !existing)
+        return notAvailable;
+    if (holdsItem(existing))
+        return duplicateItem;
+    return write(value, existing);
 }
 
 int KeyringItem::update(const QByteArray &value)
 {
-    return onBackend(m_backend, [&] { return secretUpdate(value); }, [&] { return fileUpdate(value); });
+    const std::optional<SecretServiceClient::Lookup> existing = lookUp();
+    if (m_backend == Backend::secretService && !existing)
+        return notAvailable;
+    if (!holdsItem(existing))
+        return itemNotFound;
+    return write(value, existing);
 }
 
 int KeyringItem::copyMatching(QByteArray *value)
 {
-    return onBackend(m_backend, [&] { return secretCopy(value); }, [&] { return fileCopy(value); });
+    const std::optional<SecretServiceClient::Lookup> existing = lookUp();
+    switch (m_backend) {
+    case Backend::secretService:
+        if (!existing)
+            return notAvailable;
+        if (!existing->found)
+            return itemNotFound;
+        *value = existing->value;
+        return success;
+    case Backend::file:
+        return fileCopy(value);
+    case Backend::automatic:
+        break;
+    }
+    // A service that answers "not found" may have refused the save that went
+    // to the file instead.
+    if (!existing || !existing->found)
+        return fileCopy(value);
+    // Every save the service takes removes the file copy, so one that is still
+    // there is a later save that the service could not take then.
+    if (fileExists() && fileCopy(value) == success)
+        return success;
+    *value = existing->value;
+    return success;
+}
+
+bool KeyringItem::holdsItem(const std::optional<SecretServiceClient::Lookup> &existing) const
+{
+    return (existing && existing->found) || (m_backend != Backend::secretService && fileExists());
+}
+
+std::optional<SecretServiceClient::Lookup> KeyringItem::lookUp() const
+{
+    if (m_backend == Backend::file)
+        return std::nullopt;
+    return m_secretService->lookup();
+}
+
+int KeyringItem::write(const QByteArray &value, const std::optional<SecretServiceClient::Lookup> &existing) const
+{
+    if (m_backend != Backend::file && existing && m_secretService->store(value)) {
+        // The file copy, if any, is older now; left there it would outlive
+        // the service's.
+        if (m_backend == Backend::automatic && fileExists())
+            QFile::remove(fallbackPath());
+        return success;
+    }
+    if (m_backend == Backend::secretService)
+        return notAvailable;
+    return fileWrite(value);
 }

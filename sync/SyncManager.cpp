@@ -12,6 +12,7 @@
 
 #include <QCoro/QCoroFuture>
 #include <QPointer>
+#include <QSet>
 #include <QtConcurrent/QtConcurrentRun>
 #include <SQLiteCpp/Exception.h>
 
@@ -31,14 +32,29 @@ public:
     }
 };
 
-// The store's and the SQLite layer's errors keep their own identity.
+// The store's, the SQLite layer's and the JSON parser's errors keep their own
+// identity.
 ServerError errorFrom(const std::exception &error)
 {
     if (const auto *db = dynamic_cast<const DBError *>(&error))
         return ServerError{QStringLiteral("DBError"), int(db->code()), errorDescription(error)};
     if (const auto *sqlite = dynamic_cast<const SQLite::Exception *>(&error))
         return ServerError{QStringLiteral("SQLite"), sqlite->getErrorCode(), errorDescription(error)};
+    if (const auto *json = dynamic_cast<const ordered_json::exception *>(&error))
+        return ServerError{QStringLiteral("nlohmann::json"), json->id, errorDescription(error)};
     return ServerError::own(errorDescription(error));
+}
+
+// For a catch-all handler: the error being handled.
+ServerError currentError()
+{
+    try {
+        throw;
+    } catch (const std::exception &error) {
+        return errorFrom(error);
+    } catch (...) {
+        return ServerError::own(QStringLiteral("Unknown error"));
+    }
 }
 
 ServerResult failure(const QString &description)
@@ -49,11 +65,6 @@ ServerResult failure(const QString &description)
 ordered_json parseReply(const QByteArray &body)
 {
     return ordered_json::parse(body.cbegin(), body.cend());
-}
-
-ServerError parserError(const ordered_json::parse_error &error)
-{
-    return ServerError{QStringLiteral("nlohmann::json"), error.id, QString::fromUtf8(error.what())};
 }
 
 QString toQString(const ordered_json &text)
@@ -123,13 +134,33 @@ QUrl endpointUnder(const QUrl &base)
 // What the worker step of a sync hands back to the coroutine.
 struct PreparedBody {
     std::optional<ordered_json> body;
+    SyncManager::SentNotes sent;
     std::optional<ServerError> error;
 };
+
+// Runs a coroutine that may throw and turns whatever escapes into its failure,
+// so that an awaiting caller always gets a result.
+QCoro::Task<ServerResult> guarded(QCoro::Task<ServerResult> task)
+{
+    std::optional<ServerResult> result;
+    try {
+        ServerResult done = co_await task;
+        result.emplace(std::move(done));
+    } catch (...) {
+        result.emplace(ServerResult::failure(currentError()));
+    }
+    co_return std::move(*result);
+}
 
 } // namespace
 
 SyncManager::SyncManager(const QUrl &serviceBase, const QUrl &echoUrl, QObject *parent)
-    : QObject(parent), m_syncUrl(endpointUnder(serviceBase)), m_echoUrl(echoUrl)
+    : SyncManager(serviceBase, echoUrl, HttpClient::shared(), parent)
+{
+}
+
+SyncManager::SyncManager(const QUrl &serviceBase, const QUrl &echoUrl, HttpClient &http, QObject *parent)
+    : QObject(parent), m_http(&http), m_syncUrl(endpointUnder(serviceBase)), m_echoUrl(echoUrl)
 {
 }
 
@@ -207,10 +238,15 @@ ordered_json SyncManager::makeRequestBody(const QString &email, const QString &i
 
 QCoro::Task<ServerResult> SyncManager::syncNotes(QString email)
 {
+    return guarded(exchangeNotes(std::move(email)));
+}
+
+QCoro::Task<ServerResult> SyncManager::exchangeNotes(QString email)
+{
     // The object may go while this coroutine waits; after a wait only `self`
     // is trusted.
     const QPointer<SyncManager> self(this);
-    const DeviceIP deviceIP(m_echoUrl);
+    const DeviceIP deviceIP(m_echoUrl, *m_http);
 
     // Each awaited value gets a name of its own: GCC 12 mishandles temporaries
     // and lambdas inside a co_await expression.
@@ -222,11 +258,13 @@ QCoro::Task<ServerResult> SyncManager::syncNotes(QString email)
         try {
             const QList<Note> notes = DBManager::shared().fetchNotesForSync();
             ordered_json objects = ordered_json::array();
-            for (const Note &note : notes)
+            for (const Note &note : notes) {
                 objects.push_back(makeNoteDictionary(note));
+                result.sent.insert(note.id, note);
+            }
             result.body = makeRequestBody(email, address, std::move(objects));
-        } catch (const std::exception &error) {
-            result.error = errorFrom(error);
+        } catch (...) {
+            result.error = currentError();
         }
         return result;
     });
@@ -237,25 +275,31 @@ QCoro::Task<ServerResult> SyncManager::syncNotes(QString email)
         co_return failure(QStringLiteral("Self is nil"));
 
     Continuation continuation;
-    self->sendSyncRequest(*prepared.body, continuation);
+    self->sendSyncRequest(*prepared.body, std::move(prepared.sent), continuation);
     ServerResult result = co_await continuation;
     co_return result;
 }
 
-void SyncManager::sendSyncRequest(const ordered_json &body, Continuation continuation)
+void SyncManager::sendSyncRequest(const ordered_json &body, SentNotes sent, Continuation continuation)
 {
     const QPointer<SyncManager> self(this);
-    HttpClient::shared().postJson(m_syncUrl, QByteArray::fromStdString(body.dump()),
-                                  [self, continuation](const HttpOutcome &outcome) {
-                                      if (!self) {
-                                          continuation.resume(failure(QStringLiteral("Self is nil")));
-                                          return;
-                                      }
-                                      self->handleSyncResponse(outcome, continuation);
-                                  });
+    m_http->postJson(m_syncUrl, QByteArray::fromStdString(body.dump()),
+                     [self, sent = std::move(sent), continuation](const HttpOutcome &outcome) {
+                         // The handler's steps catch what they expect; whatever
+                         // else escapes is still this sync's failure.
+                         try {
+                             if (!self) {
+                                 continuation.resume(failure(QStringLiteral("Self is nil")));
+                                 return;
+                             }
+                             self->handleSyncResponse(outcome, sent, continuation);
+                         } catch (...) {
+                             continuation.resume(ServerResult::failure(currentError()));
+                         }
+                     });
 }
 
-void SyncManager::handleSyncResponse(const HttpOutcome &outcome, Continuation continuation)
+void SyncManager::handleSyncResponse(const HttpOutcome &outcome, const SentNotes &sent, Continuation continuation)
 {
     if (outcome.failed()) {
         printLine(QStringLiteral("Network request failed: ") + outcome.error->description);
@@ -266,8 +310,10 @@ void SyncManager::handleSyncResponse(const HttpOutcome &outcome, Continuation co
     ordered_json reply;
     try {
         reply = parseReply(outcome.body);
-    } catch (const ordered_json::parse_error &error) {
-        const ServerError parsed = parserError(error);
+    } catch (const std::exception &error) {
+        // Every parser error counts: a syntax error, a number beyond any
+        // double (out_of_range), bytes that are not UTF-8, a cut-off text.
+        const ServerError parsed = errorFrom(error);
         printLine(QStringLiteral("JSON parsing error: ") + parsed.description);
         continuation.resume(ServerResult::failure(parsed));
         return;
@@ -294,10 +340,11 @@ void SyncManager::handleSyncResponse(const HttpOutcome &outcome, Continuation co
             return;
         }
         try {
-            updateLocalDatabase(*notesIt);
-        } catch (const std::exception &error) {
-            printLine(QStringLiteral("Error updating local database: ") + errorDescription(error));
-            continuation.resume(ServerResult::failure(errorFrom(error)));
+            updateLocalDatabase(*notesIt, sent);
+        } catch (...) {
+            const ServerError error = currentError();
+            printLine(QStringLiteral("Error updating local database: ") + error.description);
+            continuation.resume(ServerResult::failure(error));
             return;
         }
         continuation.resume(ServerResult::success(message));
@@ -313,42 +360,67 @@ void SyncManager::handleSyncResponse(const HttpOutcome &outcome, Continuation co
     continuation.resume(failure(text));
 }
 
-void SyncManager::updateLocalDatabase(const ordered_json &serverNotes)
+void SyncManager::updateLocalDatabase(const ordered_json &serverNotes, const SentNotes &sent)
 {
     DBManager &store = DBManager::shared();
+    QSet<QString> purged;
     try {
-        store.deleteLocallyDeletedNotes();
+        const QStringList removed = store.deleteSentDeletedNotes(sent.values());
+        purged = QSet<QString>(removed.begin(), removed.end());
     } catch (const std::exception &error) {
         printLine(QStringLiteral("Error while deleting locally deleted notes: ") + errorDescription(error));
     }
-    for (const ordered_json &object : serverNotes)
-        store.upsertNote(noteFromServer(object));
+    for (const ordered_json &object : serverNotes) {
+        const Note note = noteFromServer(object);
+        // A row this purge just removed was unchanged: the server's copy takes
+        // its place as it would over any absent row.
+        std::optional<Note> sentCopy;
+        const auto it = sent.constFind(note.id);
+        if (it != sent.cend() && !purged.contains(note.id))
+            sentCopy = *it;
+        store.upsertNoteIfUnchanged(note, sentCopy);
+    }
 }
 
 QCoro::Task<ServerResult> SyncManager::configEmailAddress(QString email)
 {
+    return guarded(exchangeConfiguration(std::move(email)));
+}
+
+QCoro::Task<ServerResult> SyncManager::exchangeConfiguration(QString email)
+{
+    // Nothing of this object is read after the first wait.
+    HttpClient &http = *m_http;
     const QUrl syncUrl = m_syncUrl;
-    const DeviceIP deviceIP(m_echoUrl);
+    const DeviceIP deviceIP(m_echoUrl, http);
 
     QFuture<void> saving = QtConcurrent::run([email]() {
-        saveEmailToKeychain(xorEncrypt(email, QString::fromLatin1(emailXorKey)));
+        // The keyring's outcome is never looked at: the request goes anyway.
+        try {
+            saveEmailToKeychain(xorEncrypt(email, QString::fromLatin1(emailXorKey)));
+        } catch (...) {
+        }
     });
     co_await saving;
     std::optional<QString> ip = co_await deviceIP.fetchPublicIP();
     const ordered_json body = makeRequestBody(email, ip.value_or(QString()), ordered_json::array());
 
     Continuation continuation;
-    sendConfigRequest(syncUrl, body, continuation);
+    sendConfigRequest(http, syncUrl, body, continuation);
     ServerResult result = co_await continuation;
     co_return result;
 }
 
-void SyncManager::sendConfigRequest(const QUrl &syncUrl, const ordered_json &body, Continuation continuation)
+void SyncManager::sendConfigRequest(HttpClient &http, const QUrl &syncUrl, const ordered_json &body,
+                                    Continuation continuation)
 {
-    HttpClient::shared().postJson(syncUrl, QByteArray::fromStdString(body.dump()),
-                                  [continuation](const HttpOutcome &outcome) {
-                                      handleConfigResponse(outcome, continuation);
-                                  });
+    http.postJson(syncUrl, QByteArray::fromStdString(body.dump()), [continuation](const HttpOutcome &outcome) {
+        try {
+            handleConfigResponse(outcome, continuation);
+        } catch (...) {
+            continuation.resume(failure(QStringLiteral("Invalid server response")));
+        }
+    });
 }
 
 void SyncManager::handleConfigResponse(const HttpOutcome &outcome, Continuation continuation)
@@ -360,7 +432,7 @@ void SyncManager::handleConfigResponse(const HttpOutcome &outcome, Continuation 
     ordered_json reply;
     try {
         reply = parseReply(outcome.body);
-    } catch (const ordered_json::parse_error &) {
+    } catch (const std::exception &) {
         continuation.resume(failure(QStringLiteral("Invalid server response")));
         return;
     }

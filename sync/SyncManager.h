@@ -5,6 +5,7 @@
 #include "ServerResult.h"
 
 #include <QCoro/QCoroTask>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -12,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+class HttpClient;
 struct HttpOutcome;
 
 // The one object that talks to the sync service.
@@ -24,6 +26,8 @@ public:
     // `serviceBase` is the sync service's base address (requests go to
     // <base>/api/sync); `echoUrl` answers the caller's public address.
     explicit SyncManager(const QUrl &serviceBase, const QUrl &echoUrl, QObject *parent = nullptr);
+    // Every request goes through `http`, which must outlive this object.
+    SyncManager(const QUrl &serviceBase, const QUrl &echoUrl, HttpClient &http, QObject *parent = nullptr);
     // The addresses the build was configured with.
     explicit SyncManager(QObject *parent = nullptr);
     ~SyncManager() override;
@@ -43,6 +47,9 @@ public:
 
     // The steps of the two exchanges, public so that each can be driven alone.
     using Continuation = OneShot<ServerResult>;
+    // Each note as the request body carried it, by identifier: applying the
+    // reply leaves alone whatever the user changed after the body was built.
+    using SentNotes = QHash<QString, Note>;
 
     // The nine-member note object of the request body.
     static nlohmann::ordered_json makeNoteDictionary(const Note &note);
@@ -52,14 +59,15 @@ public:
 
     // Posts the body and returns at once; the completion resumes `continuation`
     // through handleSyncResponse, or with "Self is nil" when this object is gone.
-    void sendSyncRequest(const nlohmann::ordered_json &body, Continuation continuation);
-    void handleSyncResponse(const HttpOutcome &outcome, Continuation continuation);
-    // Purges the locally deleted notes, then upserts each server note in order.
+    void sendSyncRequest(const nlohmann::ordered_json &body, SentNotes sent, Continuation continuation);
+    void handleSyncResponse(const HttpOutcome &outcome, const SentNotes &sent, Continuation continuation);
+    // Purges the notes sent as deleted, then upserts each server note in
+    // order, both only where the local row is unchanged since it was sent.
     // Throws the first error that stops it.
-    void updateLocalDatabase(const nlohmann::ordered_json &serverNotes);
+    void updateLocalDatabase(const nlohmann::ordered_json &serverNotes, const SentNotes &sent);
 
     // The configuration exchange holds no reference to a SyncManager.
-    static void sendConfigRequest(const QUrl &syncUrl, const nlohmann::ordered_json &body,
+    static void sendConfigRequest(HttpClient &http, const QUrl &syncUrl, const nlohmann::ordered_json &body,
                                   Continuation continuation);
     static void handleConfigResponse(const HttpOutcome &outcome, Continuation continuation);
 
@@ -68,6 +76,10 @@ Q_SIGNALS:
     void syncMessageChanged();
 
 private:
+    QCoro::Task<ServerResult> exchangeNotes(QString email);
+    QCoro::Task<ServerResult> exchangeConfiguration(QString email);
+
+    HttpClient *m_http;
     QUrl m_syncUrl;
     QUrl m_echoUrl;
     bool m_isSyncing = false;

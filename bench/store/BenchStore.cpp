@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 namespace {
@@ -149,14 +150,85 @@ void BM_apply1000Upserts(benchmark::State &state)
     }
 }
 
+// The same reply as the sync applies it: each known note only where the row
+// still holds what was sent (worst case: every one does, so every one is
+// compared and written), each new note after a check that none was sent.
+void BM_apply1000UpsertsGuarded(benchmark::State &state)
+{
+    Fixture &f = fixture();
+    QList<Note> sent = f.store.fetchNotesForSync().mid(kUpserts / 2, kUpserts / 2);
+    int64_t round = 0;
+    for (auto _ : state) {
+        ++round;
+        for (Note &row : sent) {
+            Note server = row;
+            server.lastModifiedDate += round;
+            if (!f.store.upsertNoteIfUnchanged(server, row))
+                state.SkipWithError("an unchanged row was not written");
+            row = server;
+        }
+        for (int i = 0; i < kUpserts / 2; ++i) {
+            Note fresh = sent[i];
+            fresh.id = QStringLiteral("guarded-%1-%2").arg(round).arg(i);
+            f.store.upsertNoteIfUnchanged(fresh, std::nullopt);
+        }
+    }
+}
+
+// Soft-deleted rows as a sync request carries them, stored afresh (untimed)
+// before each purge.
+QList<Note> storeDeletedNotes(Fixture &f, int64_t round)
+{
+    QList<Note> deleted;
+    for (int i = 0; i < kUpserts; ++i) {
+        Note note{QStringLiteral("deleted-%1-%2").arg(round).arg(i), f.savedContent, 1, true, 1, 1, QString(), 0,
+                  QString()};
+        f.store.upsertNote(note);
+        deleted.append(note);
+    }
+    return deleted;
+}
+
+// The floor: one DELETE of every marked row.
+void BM_purge1000Deleted(benchmark::State &state)
+{
+    Fixture &f = fixture();
+    int64_t round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        storeDeletedNotes(f, ++round);
+        state.ResumeTiming();
+        if (!f.store.deleteLocallyDeletedNotes())
+            state.SkipWithError("nothing purged");
+    }
+}
+
+// The purge a sync reply runs: one guarded DELETE per note sent as deleted.
+void BM_purge1000SentDeleted(benchmark::State &state)
+{
+    Fixture &f = fixture();
+    int64_t round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const QList<Note> sent = storeDeletedNotes(f, ++round);
+        state.ResumeTiming();
+        if (f.store.deleteSentDeletedNotes(sent).size() != sent.size())
+            state.SkipWithError("an unchanged deletion was not purged");
+    }
+}
+
 BENCHMARK(BM_fetchAllNotes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_floorPreparedSelect)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_fetchNotesForSync)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_saveNoteUnchanged)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_createNote)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_apply1000Upserts)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_apply1000Upserts)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3);
+BENCHMARK(BM_apply1000UpsertsGuarded)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3);
+BENCHMARK(BM_purge1000Deleted)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3);
+BENCHMARK(BM_purge1000SentDeleted)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3);
 
-// Keeps each benchmark's time per iteration so the ratio can be printed last.
+// Keeps each benchmark's time per iteration, the median one when it runs
+// repeatedly, so that the ratios can be printed last.
 class RecordingReporter : public benchmark::ConsoleReporter {
 public:
     // Plain text: the output usually ends up in a log or a report.
@@ -164,12 +236,20 @@ public:
     void ReportRuns(const std::vector<Run> &runs) override
     {
         for (const Run &run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
+            if (run.error_occurred)
+                continue;
+            const std::string &name = run.run_name.function_name;
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                times[name] = run.GetAdjustedRealTime();
+                medians.insert(name);
+            } else if (run.run_type == Run::RT_Iteration && !medians.count(name)) {
+                times[name] = run.GetAdjustedRealTime();
+            }
         }
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> times;
+    std::set<std::string> medians;
 };
 
 } // namespace
@@ -186,6 +266,16 @@ int main(int argc, char **argv)
     const auto floor = reporter.times.find("BM_floorPreparedSelect");
     if (all != reporter.times.end() && floor != reporter.times.end() && floor->second > 0)
         std::printf("fetchAllNotes / bare prepared SELECT: %.2fx (target: at most 2x)\n", all->second / floor->second);
+    const auto guarded = reporter.times.find("BM_apply1000UpsertsGuarded");
+    const auto plain = reporter.times.find("BM_apply1000Upserts");
+    if (guarded != reporter.times.end() && plain != reporter.times.end() && plain->second > 0)
+        std::printf("guarded / plain reply of 1000 notes: %.2fx (target: at most 1.5x)\n",
+                    guarded->second / plain->second);
+    const auto sentPurge = reporter.times.find("BM_purge1000SentDeleted");
+    const auto onePurge = reporter.times.find("BM_purge1000Deleted");
+    if (sentPurge != reporter.times.end() && onePurge != reporter.times.end() && onePurge->second > 0)
+        std::printf("guarded / single purge of 1000 deletions: %.2fx (target: at most 3x)\n",
+                    sentPurge->second / onePurge->second);
     benchmark::Shutdown();
     return 0;
 }

@@ -103,12 +103,7 @@ TEST_F(NoteEditTest, SaveWritesOnlyWhenTheContentCountsAsChanged)
         const Note expected = c.writes ? makeNote(kId, c.save.content, c.save.type, c.save.isdeleted, 50, 0,
                                                   c.save.title, c.save.isfavorite, c.save.filelink)
                                        : c.stored;
-        EXPECT_EQ(after.content, expected.content);
-        EXPECT_EQ(after.type, expected.type);
-        EXPECT_EQ(after.isdeleted, expected.isdeleted);
-        EXPECT_EQ(after.title, expected.title);
-        EXPECT_EQ(after.isfavorite, expected.isfavorite);
-        EXPECT_EQ(after.filelink, expected.filelink);
+        expectSameEditableFields(after, expected);
         if (c.writes) {
             EXPECT_EQ(issued, (std::vector<std::string>{kSelectById, kSaveUpdate}));
             EXPECT_GT(after.lastModifiedDate, kOldTime);
@@ -139,6 +134,14 @@ TEST_F(NoteEditTest, CompareTodoItemsPrintsTheDecoderError)
     EXPECT_TRUE(compareTodoItems(kListAB, kListABRespelled));
     EXPECT_FALSE(compareTodoItems(kListAB, "[]"));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "lists that decode print nothing";
+}
+
+TEST_F(NoteEditTest, RejectedTextWithLineBreaksStaysOnOneLine)
+{
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(compareTodoItems(kListAB, R"([{"id":"not\na\r\nuuid","text":"x","isCompleted":false}])"));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Error comparing TodoItems: Invalid UUID string \"not\\na\\r\\nuuid\" at index 0\n");
 }
 
 TEST_F(NoteEditTest, SoftDeleteMarksAndMovesTheTimeEachTime)

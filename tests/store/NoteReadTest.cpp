@@ -199,6 +199,19 @@ TEST_F(DamagedListTest, ABadColumnFailsTheWholeRead)
     }
 }
 
+TEST_F(DamagedListTest, TableWithoutRowsReadsAsEmptyWhateverColumnsItLacks)
+{
+    writeFile({"CREATE TABLE notes (noteid TEXT, content BLOB, isbackup INTEGER, isdeleted INTEGER, lastmodifiedtime INTEGER)"});
+    EXPECT_TRUE(store.fetchAllNotes().isEmpty());
+    EXPECT_TRUE(store.fetchNotesForSync().isEmpty());
+    try {
+        store.fetchNote("unknown");
+        ADD_FAILURE() << "fetched";
+    } catch (const DBError &error) {
+        EXPECT_EQ(error, DBError::noteNotFound());
+    }
+}
+
 TEST_F(DamagedListTest, BadRowFailsFetchNoteToo)
 {
     writeFile({kCreateNotesSql});

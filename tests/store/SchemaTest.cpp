@@ -12,6 +12,8 @@
 #include <QRegularExpression>
 
 #include <filesystem>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -221,6 +223,19 @@ TEST_F(SchemaTest, FolderThatCannotBeCreatedFailsBeforeOpening)
 
     EXPECT_THROW(store.setupDatabase(), std::filesystem::filesystem_error);
     EXPECT_EQ(store.db(), nullptr);
+}
+
+TEST_F(SchemaTest, WithoutHomeTheFileIsInTheAccountsHomeFolder)
+{
+    const passwd *account = ::getpwuid(::getuid());
+    ASSERT_NE(account, nullptr);
+    const QString expected = QDir::cleanPath(QFile::decodeName(account->pw_dir) + "/.tovik/tovik.db");
+    ASSERT_NE(expected, QStringLiteral("/.tovik/tovik.db")) << "this account's home is the root folder";
+
+    qputenv("HOME", QByteArray());
+    EXPECT_EQ(DBManager::databasePath(), expected) << "HOME empty";
+    qunsetenv("HOME");
+    EXPECT_EQ(DBManager::databasePath(), expected) << "HOME unset";
 }
 
 } // namespace

@@ -140,3 +140,13 @@ Note makeNote(const QString &id, const QByteArray &content, int64_t type, bool i
 {
     return Note{id, content, type, isdeleted, created, modified, title, isfavorite, filelink};
 }
+
+void expectSameEditableFields(const Note &actual, const Note &expected)
+{
+    EXPECT_EQ(actual.content, expected.content);
+    EXPECT_EQ(actual.type, expected.type);
+    EXPECT_EQ(actual.isdeleted, expected.isdeleted);
+    EXPECT_EQ(actual.title, expected.title);
+    EXPECT_EQ(actual.isfavorite, expected.isfavorite);
+    EXPECT_EQ(actual.filelink, expected.filelink);
+}

@@ -67,6 +67,9 @@ int sqliteErrorCode(const std::function<void()> &call);
 Note makeNote(const QString &id, const QByteArray &content, int64_t type, bool isdeleted, int64_t created,
               int64_t modified, const QString &title = {}, int64_t isfavorite = 0, const QString &filelink = {});
 
+// Expects the fields a save or a sync writes, all but the two times, to match.
+void expectSameEditableFields(const Note &actual, const Note &expected);
+
 // Readable failure messages for Qt text.
 inline void PrintTo(const QString &text, std::ostream *out)
 {

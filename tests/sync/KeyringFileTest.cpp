@@ -11,7 +11,9 @@
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -73,6 +75,36 @@ TEST_F(KeyringFile, FileIsOwnerOnlyAndWrittenWhole)
     saveEmailToKeychain(QStringLiteral("bmV3"));
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("keyring")});
     EXPECT_EQ(permissionsOf(KeyringItem::fallbackPath()), mode_t(0600));
+}
+
+TEST_F(KeyringFile, WhatAKilledSaveLeftIsGoneByTheNextSaveOrLoad)
+{
+    const QDir folder(home.path() + QStringLiteral("/.tovik"));
+    saveEmailToKeychain(QStringLiteral("b2xk"));
+    // A save killed after its temporary file was made, before the rename.
+    const auto leaveTemporary = [&] {
+        QFile left(folder.filePath(QStringLiteral("keyring.Ab12Cd")));
+        ASSERT_TRUE(left.open(QIODevice::WriteOnly));
+        left.write("half");
+    };
+    const QStringList onlyTheItem{QStringLiteral("keyring")};
+
+    leaveTemporary();
+    EXPECT_EQ(loadEmailFromKeychain(), std::optional<QString>(QStringLiteral("b2xk")));
+    EXPECT_EQ(folder.entryList(QDir::Files | QDir::Hidden), onlyTheItem);
+
+    leaveTemporary();
+    saveEmailToKeychain(QStringLiteral("bmV3"));
+    EXPECT_EQ(folder.entryList(QDir::Files | QDir::Hidden), onlyTheItem);
+    EXPECT_EQ(loadEmailFromKeychain(), std::optional<QString>(QStringLiteral("bmV3")));
+}
+
+TEST_F(KeyringFile, WithoutHomeTheFileIsInTheAccountsHomeFolder)
+{
+    const passwd *account = ::getpwuid(::getuid());
+    ASSERT_NE(account, nullptr);
+    qputenv("HOME", QByteArray());
+    EXPECT_EQ(KeyringItem::fallbackPath(), QFile::decodeName(account->pw_dir) + QStringLiteral("/.tovik/keyring"));
 }
 
 TEST_F(KeyringFile, WorksBesideAnExistingStoreFolder)

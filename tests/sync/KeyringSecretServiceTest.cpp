@@ -76,4 +76,36 @@ TEST_F(KeyringSecretService, AddressGoesToTheServiceNotTheFile)
     EXPECT_FALSE(QFileInfo::exists(KeyringItem::fallbackPath()));
 }
 
+// Locks every collection of the service: it still answers, but finds and
+// stores nothing until unlocked.
+void lockEverything()
+{
+    GError *error = nullptr;
+    SecretService *service = secret_service_get_sync(SECRET_SERVICE_LOAD_COLLECTIONS, nullptr, &error);
+    ASSERT_NE(service, nullptr) << (error ? error->message : "no service");
+    GList *collections = secret_service_get_collections(service);
+    ASSERT_NE(collections, nullptr);
+    GList *locked = nullptr;
+    secret_service_lock_sync(service, collections, nullptr, &locked, &error);
+    EXPECT_EQ(error, nullptr) << (error ? error->message : "");
+    EXPECT_EQ(g_list_length(locked), g_list_length(collections));
+    g_list_free_full(locked, g_object_unref);
+    g_list_free_full(collections, g_object_unref);
+    g_object_unref(service);
+    if (error)
+        g_error_free(error);
+}
+
+// Last in this file: nothing unlocks the keyring again.
+TEST_F(KeyringSecretService, LockedKeyringSendsTheAddressToTheFileAndLoadFindsItThere)
+{
+    lockEverything();
+    const QString key = QString::fromLatin1(emailXorKey);
+    saveEmailToKeychain(xorEncrypt(QStringLiteral("while@locked.org"), key));
+    EXPECT_TRUE(QFileInfo::exists(KeyringItem::fallbackPath()));
+    const auto stored = loadEmailFromKeychain();
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(xorDecrypt(*stored, key), std::optional<QString>(QStringLiteral("while@locked.org")));
+}
+
 } // namespace

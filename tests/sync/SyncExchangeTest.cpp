@@ -124,6 +124,37 @@ TEST_F(SyncExchange, EachReplyIsHandledAsItMustBe)
     }
 }
 
+TEST_F(SyncExchange, EveryParserErrorFailsTheSyncAndPurgesNothing)
+{
+    ordered_json hugeTime = {{"status", 602}, {"msg", "m"}, {"notes", {serverNote("server-1", "x", 300)}}};
+    std::string hugeTimeText = hugeTime.dump();
+    hugeTimeText.replace(hugeTimeText.find("300"), 3, "1e999999");
+    struct Case {
+        const char *name;
+        std::string body;
+        int code;
+    };
+    const Case cases[] = {
+        {"a member beyond any double", R"({"status":601,"msg":"Up to date","extra":1e400})", 406},
+        {"a reply that is one huge number", "1e400", 406},
+        {"a huge negative number", "-1e400", 406},
+        {"a huge exponent in a note's time", hugeTimeText, 406},
+        {"bytes that are not UTF-8", "{\"status\":602,\"msg\":\"\xff\",\"notes\":[]}", 101},
+        {"a reply cut short", R"({"status":602,"msg":"m","notes":[)", 101},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        answerSync(200, c.body);
+        StdoutCapture output;
+        const ServerResult result = sync();
+        ASSERT_FALSE(result.isSuccess());
+        EXPECT_EQ(result.error().domain, QStringLiteral("nlohmann::json"));
+        EXPECT_EQ(result.error().code, c.code) << result.error().description.toStdString();
+        EXPECT_EQ(output.lines(), QStringList{QStringLiteral("JSON parsing error: ") + result.error().description});
+        EXPECT_EQ(storedIds(), (QStringList{deletedId, liveId}));
+    }
+}
+
 TEST_F(SyncExchange, ErrorsKeepTheirOrigin)
 {
     StdoutCapture output;

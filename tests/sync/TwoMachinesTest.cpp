@@ -3,17 +3,20 @@
 
 #include "DBManager.h"
 #include "SyncManager.h"
+#include "support/CannedServer.h"
 #include "support/ServerProcess.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoro/QCoroTask>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
 
 // One machine: its own home with its own store.
 struct Machine {
-    explicit Machine(const ServerProcess &server) : sync(server.base(), server.echo())
+    explicit Machine(const ServerProcess &server) : Machine(server.base(), server.echo()) {}
+    Machine(const QUrl &serviceBase, const QUrl &echo) : sync(serviceBase, echo)
     {
         DBManager::shared().setupDatabase();
     }
@@ -131,6 +134,56 @@ TEST(TwoMachines, NotesAndDeletionsTravelBetweenMachines)
     Machine fresh(server);
     ASSERT_TRUE(fresh.syncNow().isSuccess());
     expectSameNotes(fresh.everything(), onA);
+}
+
+TEST(TwoMachines, ChangesMadeWhileASyncIsOnItsWayReachTheOtherMachine)
+{
+    ServerProcess server(QStringLiteral(TOVIK_SYNC_SERVER_PATH));
+    ASSERT_GT(server.port(), 0) << "the server did not report its port";
+    // A reaches the service through a relay that can hold the service's answer.
+    CannedServer relay;
+    relay.forwardSyncTo(server.port());
+    Machine a(QUrl(QString::fromStdString(relay.baseUrl())), server.echo());
+    Machine b(server);
+
+    // Three notes from B, older than anything A's user does now.
+    b.use();
+    ASSERT_TRUE(waitForTask(b.sync.configEmailAddress(QStringLiteral("user@example.org"))).isSuccess());
+    const QString edited = QStringLiteral("note-edited-on-a"), deleted = QStringLiteral("note-deleted-on-a"),
+                  starred = QStringLiteral("note-starred-on-a");
+    for (const QString &id : {edited, deleted, starred})
+        DBManager::shared().upsertNote(Note{id, "written on B", 1, false, 1000, 1000, QString(), 0, QString()});
+    ASSERT_TRUE(b.syncNow().isSuccess());
+    ASSERT_TRUE(a.syncNow().isSuccess());
+    ASSERT_EQ(a.visibleIds(), sortedList({edited, deleted, starred}));
+
+    relay.holdSyncAnswers(true);
+    const size_t before = relay.receivedOn("/api/sync").size();
+    a.use();
+    QCoro::Task<ServerResult> held = a.sync.syncNotes(QStringLiteral("user@example.org"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return relay.receivedOn("/api/sync").size() > before; }, 30000));
+    DBManager &db = DBManager::shared();
+    db.saveNote(edited, "edited on A during a sync", 1, false, QString(), 0, QString());
+    db.deleteNote(deleted);
+    db.updateFavoriteStatus(starred, 1);
+    const QString created = addNote(a, "created on A during a sync");
+    relay.holdSyncAnswers(false);
+    ASSERT_TRUE(waitForTask(std::move(held)).isSuccess());
+
+    a.use();
+    EXPECT_EQ(db.fetchNote(edited).content, QByteArray("edited on A during a sync"));
+    EXPECT_TRUE(db.fetchNote(deleted).isdeleted);
+    EXPECT_EQ(db.fetchNote(starred).isfavorite, 1);
+    EXPECT_EQ(a.visibleIds(), sortedList({edited, starred, created}));
+
+    // A's next sync gives the service the newest copies, and B receives them.
+    ASSERT_TRUE(a.syncNow().isSuccess());
+    ASSERT_TRUE(b.syncNow().isSuccess());
+    EXPECT_EQ(b.visibleIds(), sortedList({edited, starred, created}));
+    b.use();
+    EXPECT_EQ(db.fetchNote(edited).content, QByteArray("edited on A during a sync"));
+    EXPECT_EQ(db.fetchNote(starred).isfavorite, 1);
+    EXPECT_EQ(db.fetchNote(created).content, QByteArray("created on A during a sync"));
 }
 
 } // namespace

@@ -22,7 +22,19 @@ CannedServer::CannedServer()
         record(request);
         std::unique_lock lock(m_mutex);
         m_released.wait(lock, [this] { return !m_hold; });
-        reply(response, m_syncAnswer);
+        const int forwardPort = m_forwardPort;
+        if (forwardPort == 0) {
+            reply(response, m_syncAnswer);
+            return;
+        }
+        lock.unlock();
+        httplib::Client service("127.0.0.1", forwardPort);
+        const httplib::Result answer = service.Post(request.path, request.body, "application/json");
+        if (!answer) {
+            response.status = 502;
+            return;
+        }
+        reply(response, Answer{answer->status, answer->body, answer->get_header_value("Content-Type")});
     });
     m_server.Get("/ip", [this, record, reply](const httplib::Request &request, httplib::Response &response) {
         record(request);
@@ -75,6 +87,12 @@ void CannedServer::holdSyncAnswers(bool hold)
         m_hold = hold;
     }
     m_released.notify_all();
+}
+
+void CannedServer::forwardSyncTo(int servicePort)
+{
+    std::lock_guard lock(m_mutex);
+    m_forwardPort = servicePort;
 }
 
 std::vector<CannedServer::Received> CannedServer::received() const

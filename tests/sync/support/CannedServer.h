@@ -10,7 +10,8 @@
 #include <vector>
 
 // A loopback HTTP server on its own thread whose answers a test sets: one for
-// POST /api/sync and one for GET /ip. It records every request it receives.
+// POST /api/sync and one for GET /ip, or a real service's answers passed on.
+// It records every request it receives.
 class CannedServer {
 public:
     struct Answer {
@@ -36,6 +37,9 @@ public:
     void setEchoAnswer(Answer answer);
     // While held, sync requests wait before they are answered.
     void holdSyncAnswers(bool hold);
+    // From now on sync requests go on to a real service on loopback, whose
+    // answer comes back (after any hold) in place of the canned one.
+    void forwardSyncTo(int servicePort);
 
     std::vector<Received> received() const;
     std::vector<Received> receivedOn(const std::string &path) const;
@@ -48,6 +52,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_released;
     bool m_hold = false;
+    int m_forwardPort = 0;
     Answer m_syncAnswer;
     Answer m_echoAnswer;
     std::vector<Received> m_received;

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+#include <optional>
+
+// What the keyring item needs of a desktop Secret Service, for the one item of
+// account "toviknotekey". Each call gives nothing (or false) when the service
+// did not answer or refused, so that the caller can turn to the file.
+class SecretServiceClient {
+public:
+    struct Lookup {
+        bool found = false;
+        QByteArray value;
+    };
+
+    virtual ~SecretServiceClient() = default;
+    virtual std::optional<Lookup> lookup() = 0;
+    // Adds the item or replaces its value.
+    virtual bool store(const QByteArray &value) = 0;
+
+    // The session's Secret Service through libsecret (default collection).
+    static SecretServiceClient &libsecret();
+};
