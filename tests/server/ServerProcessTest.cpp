@@ -1,4 +1,4 @@
-// The tovik-sync-server program: start-up, routes, limits, HTTPS, restarts.
+// The tovik-sync-server program: start-up, routes, limits, connections, HTTPS, restarts, command line.
 
 #include "ServerTestSupport.h"
 #include "SyncService.h"
@@ -6,11 +6,19 @@
 #include <httplib.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <arpa/inet.h>
+#include <condition_variable>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
+#include <mutex>
+#include <netinet/in.h>
 #include <poll.h>
 #include <regex>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using nlohmann::ordered_json;
@@ -23,14 +31,16 @@ public:
     explicit ServerProcess(std::vector<std::string> arguments)
     {
         int out[2];
-        if (::pipe(out) != 0)
+        int err[2];
+        if (::pipe(out) != 0 || ::pipe(err) != 0)
             throw std::runtime_error("pipe");
         arguments.insert(arguments.begin(), TOVIK_SYNC_SERVER_PATH);
         m_pid = ::fork();
         if (m_pid == 0) {
             ::dup2(out[1], STDOUT_FILENO);
-            ::close(out[0]);
-            ::close(out[1]);
+            ::dup2(err[1], STDERR_FILENO);
+            for (int fd : {out[0], out[1], err[0], err[1]})
+                ::close(fd);
             std::vector<char *> argv;
             for (std::string &argument : arguments)
                 argv.push_back(argument.data());
@@ -39,7 +49,9 @@ public:
             ::_exit(127);
         }
         ::close(out[1]);
+        ::close(err[1]);
         m_out = out[0];
+        m_err = err[0];
         m_firstLine = readLine();
         const std::smatch match = [this] {
             std::smatch m;
@@ -53,6 +65,7 @@ public:
     {
         stop(SIGTERM);
         ::close(m_out);
+        ::close(m_err);
     }
     // Ends the process; gives its exit status, or -signal.
     int stop(int signal)
@@ -74,6 +87,9 @@ public:
     }
     int port() const { return m_port; }
     const std::string &firstLine() const { return m_firstLine; }
+    // Everything the process wrote to standard output or error; call after it ended.
+    std::string restOfOutput() { return m_firstLine + "\n" + readAll(m_out); }
+    std::string errorOutput() { return readAll(m_err); }
 
 private:
     std::string readLine()
@@ -86,8 +102,19 @@ private:
         return line;
     }
 
+    static std::string readAll(int fd)
+    {
+        std::string text;
+        char buffer[4096];
+        ssize_t got = 0;
+        while ((got = ::read(fd, buffer, sizeof buffer)) > 0)
+            text.append(buffer, std::size_t(got));
+        return text;
+    }
+
     pid_t m_pid = -1;
     int m_out = -1;
+    int m_err = -1;
     int m_port = 0;
     int m_status = 0;
     std::string m_firstLine;
@@ -96,6 +123,90 @@ private:
 std::vector<std::string> plainArguments(const TemporaryFolder &folder)
 {
     return {"--port", "0", "--db", (folder.path() / "service.db").string()};
+}
+
+// A TCP connection to the server that sends and reads bytes as the test says,
+// for clients that no HTTP library would be: slow, cut off, oversized.
+class RawConnection {
+public:
+    explicit RawConnection(int port) : m_fd(::socket(AF_INET, SOCK_STREAM, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(uint16_t(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_connected = m_fd >= 0 && ::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    }
+    ~RawConnection()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    RawConnection(const RawConnection &) = delete;
+    RawConnection &operator=(const RawConnection &) = delete;
+
+    bool connected() const { return m_connected; }
+    bool send(std::string_view bytes)
+    {
+        while (!bytes.empty()) {
+            const ssize_t sent = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (sent <= 0)
+                return false;
+            bytes.remove_prefix(std::size_t(sent));
+        }
+        return true;
+    }
+    // Whether the server still holds the connection open.
+    bool isOpen() const
+    {
+        pollfd state{m_fd, POLLIN | POLLRDHUP, 0};
+        if (::poll(&state, 1, 0) == 0)
+            return true;
+        char c = 0;
+        return !(state.revents & (POLLRDHUP | POLLHUP | POLLERR)) && ::recv(m_fd, &c, 1, MSG_PEEK) > 0;
+    }
+    // The status line's code and the body of one answer; 0 when none came.
+    std::pair<int, std::string> readAnswer()
+    {
+        std::string text;
+        std::size_t headerEnd = std::string::npos;
+        std::size_t length = 0;
+        char buffer[4096];
+        pollfd ready{m_fd, POLLIN, 0};
+        while (::poll(&ready, 1, 30000) > 0) {
+            const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
+            if (got <= 0)
+                break;
+            text.append(buffer, std::size_t(got));
+            // A 100 Continue comes before the answer proper.
+            while (text.rfind("HTTP/1.1 100", 0) == 0 && text.find("\r\n\r\n") != std::string::npos)
+                text.erase(0, text.find("\r\n\r\n") + 4);
+            if (headerEnd == std::string::npos && (headerEnd = text.find("\r\n\r\n")) != std::string::npos) {
+                std::smatch match;
+                const std::string headers = text.substr(0, headerEnd);
+                if (std::regex_search(headers, match, std::regex("Content-Length: (\\d+)", std::regex::icase)))
+                    length = std::stoul(match[1].str());
+                m_headers = headers;
+            }
+            if (headerEnd != std::string::npos && text.size() >= headerEnd + 4 + length)
+                break;
+        }
+        if (headerEnd == std::string::npos || text.size() < 12)
+            return {0, text};
+        return {std::stoi(text.substr(9, 3)), text.substr(headerEnd + 4, length)};
+    }
+    const std::string &headers() const { return m_headers; }
+
+private:
+    int m_fd;
+    bool m_connected = false;
+    std::string m_headers;
+};
+
+std::string postHead(const std::string &extraHeaders)
+{
+    return "POST /api/sync HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n" + extraHeaders
+        + "\r\n";
 }
 
 TEST(ServerProcess, AnswersOnAPortItPicks)
@@ -127,23 +238,168 @@ TEST(ServerProcess, AnswersOnAPortItPicks)
     EXPECT_TRUE(ordered_json::parse(unknown->body).at("msg").is_string());
 }
 
-TEST(ServerProcess, OversizedBodyIsA400AndChangesNothing)
+// The body limit holds whether the client announces the length or not: an
+// announced one past it is refused before a byte of the body is read, a
+// chunked one as soon as it passes the limit, not at its end.
+TEST(ServerProcess, BodiesPastTheLimitAreRefusedEarly)
 {
     TemporaryFolder folder;
-    ServerProcess server(plainArguments(folder));
+    std::vector<std::string> arguments = plainArguments(folder);
+    arguments.insert(arguments.end(), {"--max-body", "64K"});
+    ServerProcess server(arguments);
     ASSERT_GT(server.port(), 0) << server.firstLine();
-    httplib::Client client("127.0.0.1", server.port());
 
     // A well-formed request that only its size makes bad.
-    ordered_json big = noteObject("big", std::string(SyncService::maxBodyBytes, 'x'), 10);
+    httplib::Client client("127.0.0.1", server.port());
+    ordered_json big = noteObject("big", std::string(64 * 1024, 'x'), 10);
     const auto refused = client.Post("/api/sync", syncBody("u@x.org", ordered_json::array({big})), "application/json");
     ASSERT_TRUE(refused);
-    EXPECT_EQ(refused->status, 400);
+    EXPECT_EQ(refused->status, 413);
     EXPECT_EQ(ordered_json::parse(refused->body).at("msg"), "Request body too large");
+
+    RawConnection announced(server.port());
+    ASSERT_TRUE(announced.connected());
+    ASSERT_TRUE(announced.send(postHead("Content-Length: 1000000000\r\n")));
+    const auto [announcedStatus, announcedBody] = announced.readAnswer(); // no body sent at all
+    EXPECT_EQ(announcedStatus, 413);
+    EXPECT_EQ(ordered_json::parse(announcedBody).at("msg"), "Request body too large");
+
+    // Twice the limit in chunks, and the body never ends: only a refusal
+    // while it is read can answer.
+    RawConnection chunked(server.port());
+    ASSERT_TRUE(chunked.connected());
+    ASSERT_TRUE(chunked.send(postHead("Transfer-Encoding: chunked\r\n")));
+    const std::string chunk = "4000\r\n" + std::string(0x4000, '[') + "\r\n";
+    for (int i = 0; i < 8 && chunked.send(chunk); ++i) {
+    }
+    const auto [chunkedStatus, chunkedBody] = chunked.readAnswer();
+    EXPECT_EQ(chunkedStatus, 413);
+    EXPECT_EQ(ordered_json::parse(chunkedBody).at("msg"), "Request body too large");
 
     const auto after = client.Post("/api/sync", syncBody("u@x.org"), "application/json");
     ASSERT_TRUE(after);
     EXPECT_EQ(ordered_json::parse(after->body).at("msg"), "Email configured"); // not registered before
+}
+
+// While the requests in flight hold their whole memory budget, a further one
+// is told to come back later instead of being read.
+TEST(ServerProcess, RequestsPastTheMemoryBudgetAreAskedToRetry)
+{
+    TemporaryFolder folder;
+    std::vector<std::string> arguments = plainArguments(folder);
+    arguments.insert(arguments.end(), {"--max-body", "64K", "--max-in-flight", "192K"});
+    ServerProcess server(arguments);
+    ASSERT_GT(server.port(), 0) << server.firstLine();
+
+    // A request of 60,000 bytes of which only the start has come.
+    std::string slowBody = syncBody("slow@x.org");
+    slowBody.resize(60000, ' ');
+    RawConnection slow(server.port());
+    ASSERT_TRUE(slow.connected());
+    ASSERT_TRUE(slow.send(postHead("Content-Length: 60000\r\n") + slowBody.substr(0, 100)));
+
+    httplib::Client client("127.0.0.1", server.port());
+    std::string small = syncBody("u@x.org");
+    small.resize(20000, ' ');
+    httplib::Response busy;
+    for (int attempt = 0; attempt < 1000 && busy.status != 503; ++attempt) { // until the slow one took its share
+        const auto reply = client.Post("/api/sync", small, "application/json");
+        ASSERT_TRUE(reply);
+        busy = *reply;
+    }
+    EXPECT_EQ(busy.status, 503);
+    EXPECT_FALSE(busy.get_header_value("Retry-After").empty());
+    EXPECT_TRUE(ordered_json::parse(busy.body).at("msg").is_string());
+
+    ASSERT_TRUE(slow.send(slowBody.substr(100)));
+    const auto [slowStatus, slowAnswer] = slow.readAnswer();
+    EXPECT_EQ(slowStatus, 200) << slowAnswer;
+
+    const auto after = client.Post("/api/sync", small, "application/json");
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->status, 200);
+}
+
+// Connections that send a header byte now and then each hold a thread; a
+// normal sync is still answered while all of them are held.
+TEST(ServerProcess, SlowConnectionsDoNotStallOthers)
+{
+    TemporaryFolder folder;
+    ServerProcess server(plainArguments(folder));
+    ASSERT_GT(server.port(), 0) << server.firstLine();
+
+    const std::string head = postHead("Content-Length: 2\r\n");
+    std::vector<std::unique_ptr<RawConnection>> slow;
+    for (int i = 0; i < 200; ++i) {
+        slow.push_back(std::make_unique<RawConnection>(server.port()));
+        ASSERT_TRUE(slow.back()->connected());
+        ASSERT_TRUE(slow.back()->send(head.substr(0, 1)));
+    }
+    // One more byte each every 2 s, for at most 60 s.
+    std::mutex mutex;
+    std::condition_variable stop;
+    bool stopping = false;
+    std::thread trickle([&] {
+        std::unique_lock lock(mutex);
+        for (std::size_t sent = 1; sent < head.size() && !stopping; ++sent) {
+            if (stop.wait_for(lock, std::chrono::seconds(2), [&] { return stopping; }))
+                break;
+            for (auto &connection : slow)
+                connection->send(head.substr(sent, 1));
+        }
+    });
+
+    httplib::Client client("127.0.0.1", server.port());
+    client.set_read_timeout(std::chrono::seconds(60));
+    const auto reply = client.Post("/api/sync", syncBody("u@x.org"), "application/json");
+    std::size_t stillOpen = 0;
+    for (const auto &connection : slow)
+        stillOpen += connection->isOpen();
+    {
+        std::lock_guard lock(mutex);
+        stopping = true;
+    }
+    stop.notify_all();
+    trickle.join();
+
+    ASSERT_TRUE(reply) << httplib::to_string(reply.error());
+    EXPECT_EQ(reply->status, 200);
+    EXPECT_EQ(stillOpen, slow.size()); // answered while every slow one was held
+}
+
+// Large answers go gzip-compressed at a fast level even to a client that
+// offers brotli, on a connection that stays open from one sync to the next.
+TEST(ServerProcess, LargeAnswersAreGzippedOnAKeptConnection)
+{
+    TemporaryFolder folder;
+    ServerProcess server(plainArguments(folder));
+    ASSERT_GT(server.port(), 0) << server.firstLine();
+
+    ordered_json notes = ordered_json::array();
+    for (int i = 0; i < 200; ++i)
+        notes.push_back(noteObject("n" + std::to_string(i), std::string(500, 'a' + i % 26), 100 + i));
+    httplib::Client client("127.0.0.1", server.port());
+    client.set_keep_alive(true);
+    ASSERT_TRUE(client.Post("/api/sync", syncBody("u@x.org", notes), "application/json"));
+
+    const httplib::Headers offer = {{"Accept-Encoding", "gzip, deflate, br"}};
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        const auto reply = client.Post("/api/sync", offer, syncBody("u@x.org"), "application/json");
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->status, 200);
+        EXPECT_EQ(reply->get_header_value("Content-Encoding"), "gzip");
+        EXPECT_EQ(reply->get_header_value("Content-Type"), "application/json");
+        const ordered_json body = ordered_json::parse(reply->body); // the client unpacked it
+        EXPECT_EQ(body.at("notes").size(), 200u);
+        EXPECT_EQ(body.at("notes").at(199), notes.at(0));
+    }
+
+    // A small answer goes as it is.
+    const auto small = client.Post("/api/sync", offer, syncBody("v@x.org"), "application/json");
+    ASSERT_TRUE(small);
+    EXPECT_EQ(small->get_header_value("Content-Encoding"), "");
+    EXPECT_EQ(ordered_json::parse(small->body).at("status"), 601);
 }
 
 TEST(ServerProcess, AcceptedNotesSurviveAKill)
@@ -194,7 +450,17 @@ TEST(ServerProcess, ServesHttpsWithACertificate)
     EXPECT_FALSE(plain.Get("/ip")); // no plain HTTP on an HTTPS port
 }
 
-TEST(ServerProcess, RefusesBadArguments)
+TEST(ServerProcess, HelpListsEveryFlag)
+{
+    ServerProcess help({"--help"});
+    EXPECT_EQ(help.waitForExit(), 0);
+    const std::string text = help.restOfOutput();
+    for (const char *flag : {"--port", "--host", "--db", "--cert", "--key", "--max-body", "--max-in-flight",
+                             "--threads", "--timeout", "--idle-timeout", "--help"})
+        EXPECT_NE(text.find(flag), std::string::npos) << flag;
+}
+
+TEST(ServerProcess, RefusesBadArgumentsWithOneLineAndStatus2)
 {
     TemporaryFolder folder;
     const std::string db = (folder.path() / "service.db").string();
@@ -202,18 +468,31 @@ TEST(ServerProcess, RefusesBadArguments)
         {},
         {"--port", "0"},
         {"--db", db},
+        {"--port"},
         {"--port", "http", "--db", db},
         {"--port", "70000", "--db", db},
+        {"--port", "-1", "--db", db},
         {"--port", "0", "--db", db, "--cert", "only-a-cert.pem"},
         {"--port", "0", "--db", db, "--verbose", "yes"},
+        {"--port", "0", "--db", db, "--max-body", "lots"},
+        {"--port", "0", "--db", db, "--max-body", "0"},
+        {"--port", "0", "--db", db, "--max-body", "99999999999G"},
+        {"--port", "0", "--db", db, "--max-body", "1G", "--max-in-flight", "2G"},
+        {"--port", "0", "--db", db, "--threads", "0"},
+        {"--port", "0", "--db", db, "--timeout", "1.5"},
+        {"--port", "0", "--db", db, "--idle-timeout", ""},
         {"--port", "0", "--db", db, "--cert", "missing.pem", "--key", "missing.key"},
     };
     for (const auto &arguments : cases) {
         SCOPED_TRACE(::testing::PrintToString(arguments));
         ServerProcess server(arguments);
         EXPECT_EQ(server.port(), 0);
-        EXPECT_GT(server.waitForExit(), 0);
+        EXPECT_EQ(server.waitForExit(), 2);
+        const std::string error = server.errorOutput();
+        EXPECT_EQ(error.rfind("tovik-sync-server: ", 0), 0u) << error;
+        EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
     }
+    EXPECT_FALSE(std::filesystem::exists(db));
 }
 
 } // namespace
