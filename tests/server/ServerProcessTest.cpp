@@ -1,5 +1,6 @@
 // The tovik-sync-server program: start-up, routes, limits, connections, HTTPS, restarts, command line.
 
+#include "ServerHarness.h"
 #include "ServerTestSupport.h"
 #include "SyncService.h"
 
@@ -25,183 +26,10 @@ using nlohmann::ordered_json;
 
 namespace {
 
-// The program as a child process whose first line of output is read.
-class ServerProcess {
-public:
-    explicit ServerProcess(std::vector<std::string> arguments)
-    {
-        int out[2];
-        int err[2];
-        if (::pipe(out) != 0 || ::pipe(err) != 0)
-            throw std::runtime_error("pipe");
-        arguments.insert(arguments.begin(), TOVIK_SYNC_SERVER_PATH);
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            ::dup2(err[1], STDERR_FILENO);
-            for (int fd : {out[0], out[1], err[0], err[1]})
-                ::close(fd);
-            std::vector<char *> argv;
-            for (std::string &argument : arguments)
-                argv.push_back(argument.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        ::close(err[1]);
-        m_out = out[0];
-        m_err = err[0];
-        m_firstLine = readLine();
-        const std::smatch match = [this] {
-            std::smatch m;
-            std::regex_match(m_firstLine, m, std::regex(R"(listening on 127\.0\.0\.1:(\d+))"));
-            return m;
-        }();
-        if (!match.empty())
-            m_port = std::stoi(match[1].str());
-    }
-    ~ServerProcess()
-    {
-        stop(SIGTERM);
-        ::close(m_out);
-        ::close(m_err);
-    }
-    // Ends the process; gives its exit status, or -signal.
-    int stop(int signal)
-    {
-        if (m_pid <= 0)
-            return m_status;
-        ::kill(m_pid, signal);
-        return waitForExit();
-    }
-    int waitForExit()
-    {
-        if (m_pid > 0) {
-            int status = 0;
-            ::waitpid(m_pid, &status, 0);
-            m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-            m_pid = -1;
-        }
-        return m_status;
-    }
-    int port() const { return m_port; }
-    const std::string &firstLine() const { return m_firstLine; }
-    // Everything the process wrote to standard output or error; call after it ended.
-    std::string restOfOutput() { return m_firstLine + "\n" + readAll(m_out); }
-    std::string errorOutput() { return readAll(m_err); }
-
-private:
-    std::string readLine()
-    {
-        std::string line;
-        char c = 0;
-        pollfd ready{m_out, POLLIN, 0};
-        while (::poll(&ready, 1, 10000) > 0 && ::read(m_out, &c, 1) == 1 && c != '\n')
-            line += c;
-        return line;
-    }
-
-    static std::string readAll(int fd)
-    {
-        std::string text;
-        char buffer[4096];
-        ssize_t got = 0;
-        while ((got = ::read(fd, buffer, sizeof buffer)) > 0)
-            text.append(buffer, std::size_t(got));
-        return text;
-    }
-
-    pid_t m_pid = -1;
-    int m_out = -1;
-    int m_err = -1;
-    int m_port = 0;
-    int m_status = 0;
-    std::string m_firstLine;
-};
-
 std::vector<std::string> plainArguments(const TemporaryFolder &folder)
 {
     return {"--port", "0", "--db", (folder.path() / "service.db").string()};
 }
-
-// A TCP connection to the server that sends and reads bytes as the test says,
-// for clients that no HTTP library would be: slow, cut off, oversized.
-class RawConnection {
-public:
-    explicit RawConnection(int port) : m_fd(::socket(AF_INET, SOCK_STREAM, 0))
-    {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(uint16_t(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        m_connected = m_fd >= 0 && ::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    }
-    ~RawConnection()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    RawConnection(const RawConnection &) = delete;
-    RawConnection &operator=(const RawConnection &) = delete;
-
-    bool connected() const { return m_connected; }
-    bool send(std::string_view bytes)
-    {
-        while (!bytes.empty()) {
-            const ssize_t sent = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            if (sent <= 0)
-                return false;
-            bytes.remove_prefix(std::size_t(sent));
-        }
-        return true;
-    }
-    // Whether the server still holds the connection open.
-    bool isOpen() const
-    {
-        pollfd state{m_fd, POLLIN | POLLRDHUP, 0};
-        if (::poll(&state, 1, 0) == 0)
-            return true;
-        char c = 0;
-        return !(state.revents & (POLLRDHUP | POLLHUP | POLLERR)) && ::recv(m_fd, &c, 1, MSG_PEEK) > 0;
-    }
-    // The status line's code and the body of one answer; 0 when none came.
-    std::pair<int, std::string> readAnswer()
-    {
-        std::string text;
-        std::size_t headerEnd = std::string::npos;
-        std::size_t length = 0;
-        char buffer[4096];
-        pollfd ready{m_fd, POLLIN, 0};
-        while (::poll(&ready, 1, 30000) > 0) {
-            const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
-            if (got <= 0)
-                break;
-            text.append(buffer, std::size_t(got));
-            // A 100 Continue comes before the answer proper.
-            while (text.rfind("HTTP/1.1 100", 0) == 0 && text.find("\r\n\r\n") != std::string::npos)
-                text.erase(0, text.find("\r\n\r\n") + 4);
-            if (headerEnd == std::string::npos && (headerEnd = text.find("\r\n\r\n")) != std::string::npos) {
-                std::smatch match;
-                const std::string headers = text.substr(0, headerEnd);
-                if (std::regex_search(headers, match, std::regex("Content-Length: (\\d+)", std::regex::icase)))
-                    length = std::stoul(match[1].str());
-                m_headers = headers;
-            }
-            if (headerEnd != std::string::npos && text.size() >= headerEnd + 4 + length)
-                break;
-        }
-        if (headerEnd == std::string::npos || text.size() < 12)
-            return {0, text};
-        return {std::stoi(text.substr(9, 3)), text.substr(headerEnd + 4, length)};
-    }
-    const std::string &headers() const { return m_headers; }
-
-private:
-    int m_fd;
-    bool m_connected = false;
-    std::string m_headers;
-};
 
 std::string postHead(const std::string &extraHeaders)
 {
@@ -212,7 +40,7 @@ std::string postHead(const std::string &extraHeaders)
 TEST(ServerProcess, AnswersOnAPortItPicks)
 {
     TemporaryFolder folder;
-    ServerProcess server(plainArguments(folder));
+    ServerProcess server(TOVIK_SYNC_SERVER_PATH, plainArguments(folder));
     ASSERT_GT(server.port(), 0) << server.firstLine();
 
     httplib::Client client("127.0.0.1", server.port());
@@ -246,7 +74,7 @@ TEST(ServerProcess, BodiesPastTheLimitAreRefusedEarly)
     TemporaryFolder folder;
     std::vector<std::string> arguments = plainArguments(folder);
     arguments.insert(arguments.end(), {"--max-body", "64K"});
-    ServerProcess server(arguments);
+    ServerProcess server(TOVIK_SYNC_SERVER_PATH, arguments);
     ASSERT_GT(server.port(), 0) << server.firstLine();
 
     // A well-formed request that only its size makes bad.
@@ -288,7 +116,7 @@ TEST(ServerProcess, RequestsPastTheMemoryBudgetAreAskedToRetry)
     TemporaryFolder folder;
     std::vector<std::string> arguments = plainArguments(folder);
     arguments.insert(arguments.end(), {"--max-body", "64K", "--max-in-flight", "192K"});
-    ServerProcess server(arguments);
+    ServerProcess server(TOVIK_SYNC_SERVER_PATH, arguments);
     ASSERT_GT(server.port(), 0) << server.firstLine();
 
     // A request of 60,000 bytes of which only the start has come.
@@ -325,7 +153,7 @@ TEST(ServerProcess, RequestsPastTheMemoryBudgetAreAskedToRetry)
 TEST(ServerProcess, SlowConnectionsDoNotStallOthers)
 {
     TemporaryFolder folder;
-    ServerProcess server(plainArguments(folder));
+    ServerProcess server(TOVIK_SYNC_SERVER_PATH, plainArguments(folder));
     ASSERT_GT(server.port(), 0) << server.firstLine();
 
     const std::string head = postHead("Content-Length: 2\r\n");
@@ -372,7 +200,7 @@ TEST(ServerProcess, SlowConnectionsDoNotStallOthers)
 TEST(ServerProcess, LargeAnswersAreGzippedOnAKeptConnection)
 {
     TemporaryFolder folder;
-    ServerProcess server(plainArguments(folder));
+    ServerProcess server(TOVIK_SYNC_SERVER_PATH, plainArguments(folder));
     ASSERT_GT(server.port(), 0) << server.firstLine();
 
     ordered_json notes = ordered_json::array();
@@ -406,7 +234,7 @@ TEST(ServerProcess, AcceptedNotesSurviveAKill)
 {
     TemporaryFolder folder;
     {
-        ServerProcess server(plainArguments(folder));
+        ServerProcess server(TOVIK_SYNC_SERVER_PATH, plainArguments(folder));
         ASSERT_GT(server.port(), 0);
         httplib::Client client("127.0.0.1", server.port());
         const auto stored = client.Post("/api/sync", syncBody("u@x.org", ordered_json::array({noteObject("n", "c", 5)})),
@@ -415,7 +243,7 @@ TEST(ServerProcess, AcceptedNotesSurviveAKill)
         ASSERT_EQ(stored->status, 200);
         EXPECT_EQ(server.stop(SIGKILL), -SIGKILL);
     }
-    ServerProcess restarted(plainArguments(folder));
+    ServerProcess restarted(TOVIK_SYNC_SERVER_PATH, plainArguments(folder));
     ASSERT_GT(restarted.port(), 0);
     httplib::Client client("127.0.0.1", restarted.port());
     const auto reply = client.Post("/api/sync", syncBody("u@x.org"), "application/json");
@@ -436,7 +264,7 @@ TEST(ServerProcess, ServesHttpsWithACertificate)
 
     std::vector<std::string> arguments = plainArguments(folder);
     arguments.insert(arguments.end(), {"--cert", cert, "--key", key});
-    ServerProcess server(arguments);
+    ServerProcess server(TOVIK_SYNC_SERVER_PATH, arguments);
     ASSERT_GT(server.port(), 0) << server.firstLine();
 
     httplib::SSLClient secure("127.0.0.1", server.port());
@@ -452,7 +280,7 @@ TEST(ServerProcess, ServesHttpsWithACertificate)
 
 TEST(ServerProcess, HelpListsEveryFlag)
 {
-    ServerProcess help({"--help"});
+    ServerProcess help(TOVIK_SYNC_SERVER_PATH, {"--help"});
     EXPECT_EQ(help.waitForExit(), 0);
     const std::string text = help.restOfOutput();
     for (const char *flag : {"--port", "--host", "--db", "--cert", "--key", "--max-body", "--max-in-flight",
@@ -485,7 +313,7 @@ TEST(ServerProcess, RefusesBadArgumentsWithOneLineAndStatus2)
     };
     for (const auto &arguments : cases) {
         SCOPED_TRACE(::testing::PrintToString(arguments));
-        ServerProcess server(arguments);
+        ServerProcess server(TOVIK_SYNC_SERVER_PATH, arguments);
         EXPECT_EQ(server.port(), 0);
         EXPECT_EQ(server.waitForExit(), 2);
         const std::string error = server.errorOutput();
