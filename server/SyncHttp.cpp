@@ -85,7 +85,7 @@ void refuseUnread(const httplib::Request &request, httplib::Response &response, 
 
 void refuseBusy(const httplib::Request &request, httplib::Response &response)
 {
-    refuseUnread(request, response, 503, "The service is busy; try again shortly");
+    refuseUnread(request, response, 503, SyncService::busyMessage);
     response.set_header("Retry-After", "2");
 }
 
@@ -138,6 +138,8 @@ void handleSyncPost(SyncService &service, InFlightBudget &budget, std::size_t ma
     ServiceResponse answer = service.handleSync(body);
     body = std::string();
     sendJson(request, response, answer.httpStatus, std::move(answer.body), std::move(share));
+    if (answer.httpStatus == 503)
+        response.set_header("Retry-After", "2");
 }
 
 } // namespace
@@ -233,7 +235,14 @@ void serveSync(httplib::Server &server, SyncService &service, const ServerLimits
         return httplib::Server::HandlerResponse::Handled;
     }));
 
-    server.set_exception_handler([](const httplib::Request &request, httplib::Response &response, std::exception_ptr) {
-        refuse(request, response, 500, "Internal error");
+    server.set_exception_handler([](const httplib::Request &request, httplib::Response &response,
+                                    std::exception_ptr error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::bad_alloc &) {
+            refuseBusy(request, response); // memory runs short now; it need not later
+        } catch (...) {
+            refuse(request, response, 500, "Internal error");
+        }
     });
 }

@@ -160,6 +160,8 @@ ServiceResponse SyncService::handleSync(std::string_view body)
         request = readSyncRequest(body);
     } catch (const BadRequest &error) {
         return ServiceResponse{400, messageBody(error.what())};
+    } catch (const std::bad_alloc &) {
+        return ServiceResponse{503, messageBody(SyncService::busyMessage)};
     }
     for (StoredNote &note : request.notes) {
         if (isDeletion(note))
@@ -251,6 +253,8 @@ ServiceResponse SyncService::handleSync(std::string_view body)
         toApply = std::string();
         reply += '}';
         return ServiceResponse{200, std::move(reply)};
+    } catch (const std::bad_alloc &) {
+        return ServiceResponse{503, messageBody(SyncService::busyMessage)};
     } catch (const std::exception &error) {
         return ServiceResponse{500, messageBody(std::string("Internal error: ") + error.what())};
     }

@@ -34,11 +34,13 @@ public:
     // Every sync carries all of a machine's notes, so the limit is what one
     // store may hold.
     static constexpr std::size_t defaultMaxBodyBytes = std::size_t(512) << 20;
+    static constexpr const char *busyMessage = "The service is busy; try again shortly";
 
     explicit SyncService(const std::string &databasePath, std::size_t maxBodyBytes = defaultMaxBodyBytes);
 
     // Handles one POST /api/sync body. Bad input gets 400 (413 past the size
-    // limit) and changes nothing; each accepted request is one transaction.
+    // limit) and changes nothing, as does a request that finds memory short
+    // (503, busyMessage); each accepted request is one transaction.
     ServiceResponse handleSync(std::string_view body);
 
     // What the service keeps, for inspection.
