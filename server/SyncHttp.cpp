@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -52,7 +53,9 @@ void sendJson(const httplib::Request &request, httplib::Response &response, int 
 {
     response.status = status;
     auto answer = std::make_shared<Answer>();
-    if (body.size() >= compressFrom && acceptsGzip(request.get_header_value("Accept-Encoding"))) {
+    // zlib takes at most 4 GiB in one call; an answer that large goes as it is.
+    if (body.size() >= compressFrom && body.size() <= std::numeric_limits<uInt>::max()
+        && acceptsGzip(request.get_header_value("Accept-Encoding"))) {
         answer->bytes = gzipFast(body);
         body = std::string();
         response.set_header("Content-Encoding", "gzip");
@@ -141,10 +144,6 @@ void handleSyncPost(SyncService &service, InFlightBudget &budget, std::size_t ma
     if (answer.httpStatus == 503)
         response.set_header("Retry-After", "2");
 }
-
-} // namespace
-
-namespace {
 
 // The library keeps the listening socket to itself and its subclasses.
 struct ListeningSocket : httplib::Server {

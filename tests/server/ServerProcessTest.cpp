@@ -2,6 +2,7 @@
 
 #include "ServerHarness.h"
 #include "ServerTestSupport.h"
+#include "SyncHttp.h"
 #include "SyncService.h"
 
 #include <httplib.h>
@@ -276,6 +277,17 @@ TEST(ServerProcess, ServesHttpsWithACertificate)
 
     httplib::Client plain("127.0.0.1", server.port());
     EXPECT_FALSE(plain.Get("/ip")); // no plain HTTP on an HTTPS port
+}
+
+TEST(AnswerEncoding, GzipOnlyWhereTheClientAllowsIt)
+{
+    const std::pair<const char *, bool> cases[] = {
+        {"gzip, deflate, br", true}, {"br", false},          {"", false},
+        {"GZip", true},              {"deflate, gzip;q=0.5", true}, {"gzip;q=0", false},
+        {"gzip; q=0.000", false},    {"x-gzip", true},       {"identity, gzipped", false},
+    };
+    for (const auto &[offer, allowed] : cases)
+        EXPECT_EQ(acceptsGzip(offer), allowed) << offer;
 }
 
 TEST(ServerProcess, HelpListsEveryFlag)
