@@ -1,6 +1,7 @@
 // The tovik-sync-server program: start-up, routes, limits, connections, HTTPS, restarts, command line.
 
 #include "ServerHarness.h"
+#include "ServerOptions.h"
 #include "ServerTestSupport.h"
 #include "SyncHttp.h"
 #include "SyncService.h"
@@ -293,6 +294,38 @@ TEST(AnswerEncoding, GzipOnlyWhereTheClientAllowsIt)
     };
     for (const auto &[offer, allowed] : cases)
         EXPECT_EQ(acceptsGzip(offer), allowed) << offer;
+}
+
+TEST(ServerOptions, ValuesAndDefaults)
+{
+    const auto parse = [](std::vector<std::string> extra) {
+        extra.insert(extra.begin(), {"--port", "8765", "--db", "service.db"});
+        const ParsedOptions parsed = parseServerOptions(extra);
+        EXPECT_TRUE(std::holds_alternative<ServerOptions>(parsed));
+        return std::holds_alternative<ServerOptions>(parsed) ? std::get<ServerOptions>(parsed) : ServerOptions{};
+    };
+    const ServerOptions defaults = parse({});
+    EXPECT_EQ(defaults.host, "127.0.0.1");
+    EXPECT_EQ(defaults.port, 8765);
+    EXPECT_EQ(defaults.database, "service.db");
+    EXPECT_EQ(defaults.limits.maxBodyBytes, 512u << 20);
+    EXPECT_EQ(defaults.limits.maxInFlightBytes, std::size_t(2) << 30);
+
+    const ServerOptions set = parse({"--host", "0.0.0.0", "--max-body", "3M", "--max-in-flight", "9437184",
+                                     "--threads", "64", "--timeout", "30", "--idle-timeout", "5", "--cert", "c.pem",
+                                     "--key", "k.pem"});
+    EXPECT_EQ(set.host, "0.0.0.0");
+    EXPECT_EQ(set.limits.maxBodyBytes, 3u << 20);
+    EXPECT_EQ(set.limits.maxInFlightBytes, 9437184u);
+    EXPECT_EQ(set.limits.maxThreads, 64u);
+    EXPECT_EQ(set.limits.timeoutSeconds, 30);
+    EXPECT_EQ(set.limits.idleSeconds, 5);
+    EXPECT_EQ(set.certificate, "c.pem");
+    EXPECT_EQ(set.key, "k.pem");
+    EXPECT_EQ(parse({"--max-body", "2k"}).limits.maxBodyBytes, 2048u);
+    EXPECT_EQ(parse({"--max-body", "1g", "--max-in-flight", "3G"}).limits.maxBodyBytes, std::size_t(1) << 30);
+
+    EXPECT_TRUE(std::holds_alternative<HelpRequested>(parseServerOptions({"--port", "1", "--help"})));
 }
 
 TEST(ServerProcess, HelpListsEveryFlag)
