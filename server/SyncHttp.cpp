@@ -4,11 +4,14 @@
 #include "InFlightBudget.h"
 #include "SyncService.h"
 
+#include <netdb.h>
+#include <sys/socket.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <filesystem>
 #include <limits>
 #include <memory>
 
@@ -42,6 +45,7 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b)
 struct Answer {
     std::string bytes;
     std::unique_ptr<InFlightBudget::Share> share;
+    int stopReadingAfter = -1; // a socket that reads no more once the answer is out
 };
 
 // Sends `body` as JSON. The body goes through a content provider so that the
@@ -49,7 +53,7 @@ struct Answer {
 // the client offers it, which at its default level costs seconds for a
 // megabyte-sized answer. gzip at the fastest level costs milliseconds.
 void sendJson(const httplib::Request &request, httplib::Response &response, int status, std::string body,
-              std::unique_ptr<InFlightBudget::Share> share = nullptr)
+              std::unique_ptr<InFlightBudget::Share> share = nullptr, int stopReadingAfter = -1)
 {
     response.status = status;
     auto answer = std::make_shared<Answer>();
@@ -65,10 +69,22 @@ void sendJson(const httplib::Request &request, httplib::Response &response, int 
     if (share)
         share->add(answer->bytes.size());
     answer->share = std::move(share);
+    answer->stopReadingAfter = stopReadingAfter;
     const std::size_t size = answer->bytes.size();
     response.set_content_provider(size, "application/json",
                                   [answer](std::size_t offset, std::size_t length, httplib::DataSink &sink) {
-                                      return sink.write(answer->bytes.data() + offset, std::min(length, writeStep));
+                                      const std::size_t step = std::min(length, writeStep);
+                                      // The share goes with the last bytes: a client that has its
+                                      // answer may come again at once and find the budget free.
+                                      if (step == length)
+                                          answer->share.reset();
+                                      if (!sink.write(answer->bytes.data() + offset, step))
+                                          return false;
+                                      // Before the last byte is out the library would take
+                                      // the shut end for a client gone and write nothing.
+                                      if (step == length && answer->stopReadingAfter >= 0)
+                                          ::shutdown(answer->stopReadingAfter, SHUT_RD);
+                                      return true;
                                   });
 }
 
@@ -77,18 +93,55 @@ void refuse(const httplib::Request &request, httplib::Response &response, int st
     sendJson(request, response, status, SyncService::messageBody(message));
 }
 
-// A refusal before the whole body was read: what is left of it on the
-// connection is no next request, so the client is asked to close.
+// The connection's own socket: the one whose two ends are the request's.
+int socketOf(const httplib::Request &request)
+{
+    const auto sameEnd = [](const sockaddr_storage &end, const std::string &address, int port) {
+        char host[NI_MAXHOST];
+        char service[NI_MAXSERV];
+        return ::getnameinfo(reinterpret_cast<const sockaddr *>(&end), sizeof end, host, sizeof host, service,
+                             sizeof service, NI_NUMERICHOST | NI_NUMERICSERV)
+            == 0
+            && address == host && std::to_string(port) == service;
+    };
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+        int fd = -1;
+        const std::string name = entry.path().filename().string();
+        if (std::from_chars(name.data(), name.data() + name.size(), fd).ec != std::errc())
+            continue;
+        sockaddr_storage peer{};
+        sockaddr_storage local{};
+        socklen_t peerSize = sizeof peer;
+        socklen_t localSize = sizeof local;
+        if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peerSize) == 0
+            && ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &localSize) == 0
+            && sameEnd(peer, request.remote_addr, request.remote_port)
+            && sameEnd(local, request.local_addr, request.local_port))
+            return fd;
+    }
+    return -1;
+}
+
+// A refusal before the whole body was read. What is left of the body is no
+// next request, yet the HTTP library would read it as one, a line without
+// end growing in memory for as long as the client sends. The connection
+// reads no more once the answer is out, and so it closes.
 void refuseUnread(const httplib::Request &request, httplib::Response &response, int status,
                   const std::string &message)
 {
-    refuse(request, response, status, message);
+    sendJson(request, response, status, SyncService::messageBody(message), nullptr, socketOf(request));
     response.set_header("Connection", "close");
 }
 
-void refuseBusy(const httplib::Request &request, httplib::Response &response)
+// Asks the client to come back shortly. A body read to its end keeps the
+// connection fit for the next request.
+void refuseBusy(const httplib::Request &request, httplib::Response &response, bool bodyRead)
 {
-    refuseUnread(request, response, 503, SyncService::busyMessage);
+    if (bodyRead)
+        refuse(request, response, 503, SyncService::busyMessage);
+    else
+        refuseUnread(request, response, 503, SyncService::busyMessage);
     response.set_header("Retry-After", "2");
 }
 
@@ -107,24 +160,33 @@ void handleSyncPost(SyncService &service, InFlightBudget &budget, std::size_t ma
             return refuseUnread(request, response, 400, "Malformed Content-Length");
         if (length > maxBody)
             return refuseUnread(request, response, 413, "Request body too large");
-        if (!share->grow(length * requestCostFactor))
-            return refuseBusy(request, response);
         covered = length;
-        body.reserve(length);
+    }
+    // Without its share a request is still read to its end, keeping nothing,
+    // so that its connection serves the next one.
+    bool busy = false;
+    if (covered > 0) {
+        busy = !share->grow(covered * requestCostFactor);
+        if (!busy)
+            body.reserve(covered);
     }
 
     bool tooLarge = false;
-    bool busy = false;
+    std::size_t received = 0;
     const bool complete = readContent([&](const char *data, std::size_t size) {
-        if (size > maxBody - body.size()) {
+        if (size > maxBody - received) {
             tooLarge = true;
             return false;
         }
-        if (body.size() + size > covered) {
+        received += size;
+        if (busy)
+            return true;
+        if (received > covered) {
             const std::size_t more = std::min(std::max(size, budgetStep), maxBody - covered);
             if (!share->grow(more * requestCostFactor)) {
                 busy = true;
-                return false;
+                body = std::string();
+                return true;
             }
             covered += more;
         }
@@ -133,10 +195,10 @@ void handleSyncPost(SyncService &service, InFlightBudget &budget, std::size_t ma
     });
     if (tooLarge)
         return refuseUnread(request, response, 413, "Request body too large");
-    if (busy)
-        return refuseBusy(request, response);
     if (!complete)
         return refuseUnread(request, response, 400, "The request body could not be read");
+    if (busy)
+        return refuseBusy(request, response, true);
 
     ServiceResponse answer = service.handleSync(body);
     body = std::string();
@@ -239,7 +301,7 @@ void serveSync(httplib::Server &server, SyncService &service, const ServerLimits
         try {
             std::rethrow_exception(error);
         } catch (const std::bad_alloc &) {
-            refuseBusy(request, response); // memory runs short now; it need not later
+            refuseBusy(request, response, false); // memory runs short now; it need not later
         } catch (...) {
             refuse(request, response, 500, "Internal error");
         }

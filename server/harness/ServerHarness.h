@@ -181,12 +181,6 @@ public:
         char c = 0;
         return !(state.revents & (POLLRDHUP | POLLHUP | POLLERR)) && ::recv(m_fd, &c, 1, MSG_PEEK) > 0;
     }
-    // Whether the server has answered (or closed), without waiting.
-    bool hasAnswer() const
-    {
-        pollfd state{m_fd, POLLIN, 0};
-        return ::poll(&state, 1, 0) > 0;
-    }
     // The status line's code and the body of one answer; 0 when none came.
     std::pair<int, std::string> readAnswer()
     {
