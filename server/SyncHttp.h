@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SyncService.h"
+
 #include <httplib.h>
 
 #include <cstddef>
@@ -7,11 +9,9 @@
 #include <string>
 #include <string_view>
 
-class SyncService;
-
 // What the service lets its callers cost it.
 struct ServerLimits {
-    std::size_t maxBodyBytes = std::size_t(512) << 20;
+    std::size_t maxBodyBytes = SyncService::defaultMaxBodyBytes;
     // Held by all requests in flight together; one request takes about three
     // times its body while it is read, parsed and answered.
     std::size_t maxInFlightBytes = std::size_t(2) << 30;
