@@ -2,6 +2,7 @@
 #include "SyncHttp.h"
 #include "SyncService.h"
 
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -20,6 +21,9 @@ int main(int argc, char **argv)
         return 2;
     }
     const ServerOptions &options = std::get<ServerOptions>(parsed);
+    // A client that goes while its answer is written must cost only its own
+    // connection, not the process.
+    std::signal(SIGPIPE, SIG_IGN);
 
     try {
         std::unique_ptr<httplib::Server> server;

@@ -181,7 +181,7 @@ TEST(ServerProcess, SlowConnectionsDoNotStallOthers)
         ASSERT_TRUE(slow.back()->connected());
         ASSERT_TRUE(slow.back()->send(head.substr(0, 1)));
     }
-    // One more byte each every 2 s, for at most 60 s.
+    // One more byte each every 2 s until the sync has its answer (or its 60 s are up).
     std::mutex mutex;
     std::condition_variable stop;
     bool stopping = false;
