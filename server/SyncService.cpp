@@ -1,170 +1,102 @@
 #include "SyncService.h"
 
-#include <SQLiteCpp/Statement.h>
+#include "SyncRequestReader.h"
+
 #include <SQLiteCpp/Transaction.h>
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
 #include <ctime>
-#include <limits>
-#include <map>
-#include <optional>
-#include <stdexcept>
+#include <unordered_map>
 
 using nlohmann::ordered_json;
 
 namespace {
 
-// A request the service refuses; what() is the message sent back.
-class BadRequest : public std::runtime_error {
+constexpr const char *noteColumns =
+    "noteid, content, type, isdeleted, createdtime, lastmodifiedtime, title, isfavorite, filelink";
+
+SQLite::Database openDatabase(const std::string &path)
+{
+    SQLite::Database db(path, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE | SQLite::OPEN_FULLMUTEX);
+    db.exec("PRAGMA journal_mode = WAL");
+    db.exec("PRAGMA synchronous = FULL");
+    // One large sync may grow the WAL far; it shrinks back after the checkpoint.
+    db.exec("PRAGMA journal_size_limit = 4194304");
+    db.exec("CREATE TABLE IF NOT EXISTS accounts ("
+            "email TEXT PRIMARY KEY NOT NULL, registeredtime INTEGER NOT NULL)");
+    db.exec("CREATE TABLE IF NOT EXISTS notes ("
+            "email TEXT NOT NULL REFERENCES accounts (email), noteid TEXT NOT NULL, "
+            "content TEXT NOT NULL, type INTEGER NOT NULL, isdeleted INTEGER NOT NULL, "
+            "createdtime INTEGER NOT NULL, lastmodifiedtime INTEGER NOT NULL, title TEXT NOT NULL, "
+            "isfavorite INTEGER NOT NULL, filelink TEXT NOT NULL, PRIMARY KEY (email, noteid))");
+    // Markers written before they were kept without text.
+    db.exec("UPDATE notes SET content = '', title = '', filelink = '' "
+            "WHERE isdeleted = 1 AND (content <> '' OR title <> '' OR filelink <> '')");
+    return db;
+}
+
+// Resets a cached statement when the scope ends, however it ends.
+class ResetOnExit {
 public:
-    using std::runtime_error::runtime_error;
+    explicit ResetOnExit(SQLite::Statement &statement) : m_statement(statement) {}
+    ~ResetOnExit()
+    {
+        m_statement.tryReset();
+        try {
+            m_statement.clearBindings(); // bound copies of large texts go now
+        } catch (const std::exception &) {
+        }
+    }
+    ResetOnExit(const ResetOnExit &) = delete;
+    ResetOnExit &operator=(const ResetOnExit &) = delete;
+
+private:
+    SQLite::Statement &m_statement;
 };
 
-const std::string &stringMember(const ordered_json &object, const char *key, const std::string &where)
+bool isDeletion(const StoredNote &note)
 {
-    const auto it = object.find(key);
-    if (it == object.end() || !it->is_string())
-        throw BadRequest(where + "\"" + key + "\" must be a string");
-    return it->get_ref<const std::string &>();
+    return note.isdeleted == 1;
 }
 
-int64_t integerMember(const ordered_json &object, const char *key, const std::string &where)
+// A deletion marker needs the identifier, times and flags only.
+void dropText(StoredNote &note)
 {
-    const auto it = object.find(key);
-    const std::string complaint = where + "\"" + key + "\" must be a 64-bit integer";
-    if (it == object.end() || !it->is_number_integer())
-        throw BadRequest(complaint);
-    if (it->is_number_unsigned() && it->get<uint64_t>() > uint64_t(std::numeric_limits<int64_t>::max()))
-        throw BadRequest(complaint);
-    return it->get<int64_t>();
+    note.content.clear();
+    note.title.clear();
+    note.filelink.clear();
 }
 
-StoredNote readNote(const ordered_json &object, std::size_t index)
+StoredNote noteFromRow(const SQLite::Statement &row)
 {
-    const std::string where = "notes[" + std::to_string(index) + "]: ";
-    if (!object.is_object())
-        throw BadRequest(where + "must be an object");
     StoredNote note;
-    note.noteid = stringMember(object, "noteid", where);
-    if (note.noteid.empty())
-        throw BadRequest(where + "\"noteid\" must not be empty");
-    note.content = stringMember(object, "content", where);
-    note.type = integerMember(object, "type", where);
-    note.isdeleted = integerMember(object, "isdeleted", where);
-    note.createdtime = integerMember(object, "createdtime", where);
-    note.lastmodifiedtime = integerMember(object, "lastmodifiedtime", where);
-    note.title = stringMember(object, "title", where);
-    note.isfavorite = integerMember(object, "isfavorite", where);
-    note.filelink = stringMember(object, "filelink", where);
+    note.noteid = row.getColumn(0).getString();
+    note.content = row.getColumn(1).getString();
+    note.type = row.getColumn(2).getInt64();
+    note.isdeleted = row.getColumn(3).getInt64();
+    note.createdtime = row.getColumn(4).getInt64();
+    note.lastmodifiedtime = row.getColumn(5).getInt64();
+    note.title = row.getColumn(6).getString();
+    note.isfavorite = row.getColumn(7).getInt64();
+    note.filelink = row.getColumn(8).getString();
     return note;
 }
 
-struct SyncRequest {
-    std::string email;
-    std::vector<StoredNote> notes;
-};
-
-std::string lowerAscii(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
-    return text;
-}
-
-SyncRequest readRequest(const std::string &body)
-{
-    if (body.size() > SyncService::maxBodyBytes)
-        throw BadRequest("Request body too large");
-    ordered_json json;
-    try {
-        json = ordered_json::parse(body);
-    } catch (const ordered_json::parse_error &error) {
-        throw BadRequest(std::string("Malformed JSON: ") + error.what());
-    }
-    if (!json.is_object())
-        throw BadRequest("The request must be a JSON object");
-
-    SyncRequest request;
-    request.email = lowerAscii(stringMember(json, "email", ""));
-    if (request.email.empty())
-        throw BadRequest("\"email\" must not be empty");
-    stringMember(json, "ip", "");
-    const auto notes = json.find("notes");
-    if (notes == json.end() || !notes->is_array())
-        throw BadRequest("\"notes\" must be an array");
-
-    std::map<std::string, bool> seen;
-    for (std::size_t i = 0; i < notes->size(); ++i) {
-        StoredNote note = readNote((*notes)[i], i);
-        if (!seen.emplace(note.noteid, true).second)
-            throw BadRequest("notes[" + std::to_string(i) + "]: \"noteid\" appears twice");
-        request.notes.push_back(std::move(note));
-    }
-    return request;
-}
-
-ordered_json noteJson(const StoredNote &note)
+void appendNoteJson(std::string &out, StoredNote &&note)
 {
     ordered_json object = ordered_json::object();
-    object["noteid"] = note.noteid;
-    object["content"] = note.content;
+    object["noteid"] = std::move(note.noteid);
+    object["content"] = std::move(note.content);
     object["type"] = note.type;
     object["isdeleted"] = note.isdeleted;
     object["createdtime"] = note.createdtime;
     object["lastmodifiedtime"] = note.lastmodifiedtime;
-    object["title"] = note.title;
+    object["title"] = std::move(note.title);
     object["isfavorite"] = note.isfavorite;
-    object["filelink"] = note.filelink;
-    return object;
-}
-
-StoredNote noteFromRow(SQLite::Statement &row)
-{
-    StoredNote note;
-    note.noteid = row.getColumn("noteid").getString();
-    note.content = row.getColumn("content").getString();
-    note.type = row.getColumn("type").getInt64();
-    note.isdeleted = row.getColumn("isdeleted").getInt64();
-    note.createdtime = row.getColumn("createdtime").getInt64();
-    note.lastmodifiedtime = row.getColumn("lastmodifiedtime").getInt64();
-    note.title = row.getColumn("title").getString();
-    note.isfavorite = row.getColumn("isfavorite").getInt64();
-    note.filelink = row.getColumn("filelink").getString();
-    return note;
-}
-
-std::vector<StoredNote> selectNotes(SQLite::Database &db, const std::string &email)
-{
-    SQLite::Statement query(db, "SELECT * FROM notes WHERE email = ? ORDER BY lastmodifiedtime DESC, noteid");
-    query.bind(1, email);
-    std::vector<StoredNote> notes;
-    while (query.executeStep())
-        notes.push_back(noteFromRow(query));
-    return notes;
-}
-
-void writeNote(SQLite::Database &db, const std::string &email, const StoredNote &note)
-{
-    // The creation time stays as first recorded, as the clients keep it too.
-    SQLite::Statement write(db,
-                            "INSERT INTO notes (email, noteid, content, type, isdeleted, createdtime, "
-                            "lastmodifiedtime, title, isfavorite, filelink) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-                            "ON CONFLICT (email, noteid) DO UPDATE SET content = excluded.content, "
-                            "type = excluded.type, isdeleted = excluded.isdeleted, "
-                            "lastmodifiedtime = excluded.lastmodifiedtime, title = excluded.title, "
-                            "isfavorite = excluded.isfavorite, filelink = excluded.filelink");
-    write.bind(1, email);
-    write.bind(2, note.noteid);
-    write.bind(3, note.content);
-    write.bind(4, note.type);
-    write.bind(5, note.isdeleted);
-    write.bind(6, note.createdtime);
-    write.bind(7, note.lastmodifiedtime);
-    write.bind(8, note.title);
-    write.bind(9, note.isfavorite);
-    write.bind(10, note.filelink);
-    write.exec();
+    object["filelink"] = std::move(note.filelink);
+    if (out.back() != '[')
+        out += ',';
+    out += object.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
 }
 
 // Machines keep the creation time they first saw, so it may differ between
@@ -175,13 +107,15 @@ bool sameVersion(StoredNote a, const StoredNote &b)
     return a == b;
 }
 
-// The newer copy wins. Times are whole seconds, so a tie is common; a deletion
-// then wins over a live copy, and otherwise the copy already kept stays.
+// The newer copy wins. On a tie the copy sent is the later arrival and wins
+// when it differs, unless the kept one is a deletion, which wins a tie.
 bool supersedes(const StoredNote &incoming, const StoredNote &kept)
 {
     if (incoming.lastmodifiedtime != kept.lastmodifiedtime)
         return incoming.lastmodifiedtime > kept.lastmodifiedtime;
-    return incoming.isdeleted == 1 && kept.isdeleted != 1;
+    if (isDeletion(kept) && !isDeletion(incoming))
+        return false;
+    return !sameVersion(incoming, kept);
 }
 
 std::string countText(std::size_t count)
@@ -191,18 +125,23 @@ std::string countText(std::size_t count)
 
 } // namespace
 
-SyncService::SyncService(const std::string &databasePath)
-    : m_db(databasePath, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE | SQLite::OPEN_FULLMUTEX)
+SyncService::SyncService(const std::string &databasePath, std::size_t maxBodyBytes)
+    : m_maxBodyBytes(maxBodyBytes)
+    , m_db(openDatabase(databasePath))
+    , m_knownAccount(m_db, "SELECT 1 FROM accounts WHERE email = ?")
+    , m_addAccount(m_db, "INSERT INTO accounts (email, registeredtime) VALUES (?, ?)")
+    , m_selectNotes(m_db,
+                    std::string("SELECT ") + noteColumns
+                        + " FROM notes WHERE email = ? ORDER BY lastmodifiedtime DESC, noteid")
+    // The creation time stays as first recorded, as the clients keep it too.
+    , m_writeNote(m_db,
+                  std::string("INSERT INTO notes (email, ") + noteColumns
+                      + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                        "ON CONFLICT (email, noteid) DO UPDATE SET content = excluded.content, "
+                        "type = excluded.type, isdeleted = excluded.isdeleted, "
+                        "lastmodifiedtime = excluded.lastmodifiedtime, title = excluded.title, "
+                        "isfavorite = excluded.isfavorite, filelink = excluded.filelink")
 {
-    m_db.exec("PRAGMA journal_mode = WAL");
-    m_db.exec("PRAGMA synchronous = FULL");
-    m_db.exec("CREATE TABLE IF NOT EXISTS accounts ("
-              "email TEXT PRIMARY KEY NOT NULL, registeredtime INTEGER NOT NULL)");
-    m_db.exec("CREATE TABLE IF NOT EXISTS notes ("
-              "email TEXT NOT NULL REFERENCES accounts (email), noteid TEXT NOT NULL, "
-              "content TEXT NOT NULL, type INTEGER NOT NULL, isdeleted INTEGER NOT NULL, "
-              "createdtime INTEGER NOT NULL, lastmodifiedtime INTEGER NOT NULL, title TEXT NOT NULL, "
-              "isfavorite INTEGER NOT NULL, filelink TEXT NOT NULL, PRIMARY KEY (email, noteid))");
 }
 
 std::string SyncService::messageBody(const std::string &message)
@@ -212,70 +151,110 @@ std::string SyncService::messageBody(const std::string &message)
     return body.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
 }
 
-ServiceResponse SyncService::handleSync(const std::string &body)
+ServiceResponse SyncService::handleSync(std::string_view body)
 {
+    if (body.size() > m_maxBodyBytes)
+        return ServiceResponse{413, messageBody("Request body too large")};
     SyncRequest request;
     try {
-        request = readRequest(body);
+        request = readSyncRequest(body);
     } catch (const BadRequest &error) {
         return ServiceResponse{400, messageBody(error.what())};
+    } catch (const std::bad_alloc &) {
+        return ServiceResponse{503, messageBody(SyncService::busyMessage)};
+    }
+    for (StoredNote &note : request.notes) {
+        if (isDeletion(note))
+            dropText(note);
     }
 
     try {
+        std::unordered_map<std::string_view, std::size_t> sent;
+        sent.reserve(request.notes.size());
+        for (std::size_t i = 0; i < request.notes.size(); ++i)
+            sent.emplace(request.notes[i].noteid, i);
+        std::vector<bool> toWrite(request.notes.size(), true);
+
         std::lock_guard lock(m_mutex);
         SQLite::Transaction transaction(m_db);
 
-        SQLite::Statement known(m_db, "SELECT 1 FROM accounts WHERE email = ?");
-        known.bind(1, request.email);
-        const bool isNew = !known.executeStep();
-        if (isNew) {
-            SQLite::Statement add(m_db, "INSERT INTO accounts (email, registeredtime) VALUES (?, ?)");
-            add.bind(1, request.email);
-            add.bind(2, int64_t(std::time(nullptr)));
-            add.exec();
+        bool isNew = false;
+        {
+            ResetOnExit reset(m_knownAccount);
+            m_knownAccount.bind(1, request.email);
+            isNew = !m_knownAccount.executeStep();
         }
-
-        std::map<std::string, const StoredNote *> sent;
-        for (const StoredNote &note : request.notes)
-            sent.emplace(note.noteid, &note);
-
-        std::size_t accepted = 0;
-        std::map<std::string, StoredNote> kept;
-        for (StoredNote &note : selectNotes(m_db, request.email))
-            kept.emplace(note.noteid, std::move(note));
-        for (const StoredNote &note : request.notes) {
-            const auto it = kept.find(note.noteid);
-            if (it != kept.end() && !supersedes(note, it->second))
-                continue;
-            writeNote(m_db, request.email, note);
-            ++accepted;
+        if (isNew) {
+            ResetOnExit reset(m_addAccount);
+            m_addAccount.bind(1, request.email);
+            m_addAccount.bind(2, int64_t(std::time(nullptr)));
+            m_addAccount.exec();
         }
 
         // What the machine must apply: notes it lacks (a deleted one is of no use
-        // to a machine that lacks it), and the service's copy wherever the
-        // machine sent an older one or a different one of the same time.
-        ordered_json toApply = ordered_json::array();
-        for (const StoredNote &note : selectNotes(m_db, request.email)) {
-            const auto it = sent.find(note.noteid);
-            const bool wanted = it == sent.end()
-                ? note.isdeleted != 1
-                : it->second->lastmodifiedtime < note.lastmodifiedtime
-                    || (it->second->lastmodifiedtime == note.lastmodifiedtime && !sameVersion(*it->second, note));
-            if (wanted)
-                toApply.push_back(noteJson(note));
+        // to a machine that lacks it), and the kept copy wherever the machine's
+        // own did not win.
+        std::string toApply = "[";
+        std::size_t applyCount = 0;
+        {
+            ResetOnExit reset(m_selectNotes);
+            m_selectNotes.bind(1, request.email);
+            while (m_selectNotes.executeStep()) {
+                StoredNote kept = noteFromRow(m_selectNotes);
+                const auto it = sent.find(kept.noteid);
+                bool wanted = false;
+                if (it == sent.end()) {
+                    wanted = !isDeletion(kept);
+                } else {
+                    const StoredNote &incoming = request.notes[it->second];
+                    toWrite[it->second] = supersedes(incoming, kept);
+                    wanted = !toWrite[it->second] && !sameVersion(incoming, kept);
+                }
+                if (wanted) {
+                    appendNoteJson(toApply, std::move(kept));
+                    ++applyCount;
+                }
+            }
+        }
+        toApply += ']';
+
+        std::size_t accepted = 0;
+        for (std::size_t i = 0; i < request.notes.size(); ++i) {
+            if (!toWrite[i])
+                continue;
+            const StoredNote &note = request.notes[i];
+            ResetOnExit reset(m_writeNote);
+            m_writeNote.bind(1, request.email);
+            m_writeNote.bind(2, note.noteid);
+            m_writeNote.bind(3, note.content);
+            m_writeNote.bind(4, note.type);
+            m_writeNote.bind(5, note.isdeleted);
+            m_writeNote.bind(6, note.createdtime);
+            m_writeNote.bind(7, note.lastmodifiedtime);
+            m_writeNote.bind(8, note.title);
+            m_writeNote.bind(9, note.isfavorite);
+            m_writeNote.bind(10, note.filelink);
+            m_writeNote.exec();
+            ++accepted;
         }
         transaction.commit();
 
-        ordered_json reply = ordered_json::object();
-        if (request.notes.empty() && toApply.empty()) {
+        if (request.notes.empty() && applyCount == 0) {
+            ordered_json reply = ordered_json::object();
             reply["status"] = 601;
             reply["msg"] = isNew ? "Email configured" : "Up to date";
-        } else {
-            reply["status"] = 602;
-            reply["msg"] = "Synced: " + countText(accepted) + " stored, " + countText(toApply.size()) + " to apply";
-            reply["notes"] = std::move(toApply);
+            return ServiceResponse{200, reply.dump()};
         }
-        return ServiceResponse{200, reply.dump()};
+        const std::string message =
+            "Synced: " + countText(accepted) + " stored, " + countText(applyCount) + " to apply";
+        std::string reply = "{\"status\":602,\"msg\":" + ordered_json(message).dump() + ",\"notes\":";
+        reply.reserve(reply.size() + toApply.size() + 1);
+        reply += toApply;
+        toApply = std::string();
+        reply += '}';
+        return ServiceResponse{200, std::move(reply)};
+    } catch (const std::bad_alloc &) {
+        return ServiceResponse{503, messageBody(SyncService::busyMessage)};
     } catch (const std::exception &error) {
         return ServiceResponse{500, messageBody(std::string("Internal error: ") + error.what())};
     }
@@ -284,13 +263,18 @@ ServiceResponse SyncService::handleSync(const std::string &body)
 bool SyncService::isRegistered(const std::string &email)
 {
     std::lock_guard lock(m_mutex);
-    SQLite::Statement known(m_db, "SELECT 1 FROM accounts WHERE email = ?");
-    known.bind(1, email);
-    return known.executeStep();
+    ResetOnExit reset(m_knownAccount);
+    m_knownAccount.bind(1, email);
+    return m_knownAccount.executeStep();
 }
 
 std::vector<StoredNote> SyncService::notesOf(const std::string &email)
 {
     std::lock_guard lock(m_mutex);
-    return selectNotes(m_db, email);
+    ResetOnExit reset(m_selectNotes);
+    m_selectNotes.bind(1, email);
+    std::vector<StoredNote> notes;
+    while (m_selectNotes.executeStep())
+        notes.push_back(noteFromRow(m_selectNotes));
+    return notes;
 }

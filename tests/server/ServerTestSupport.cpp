@@ -1,22 +1,5 @@
 #include "ServerTestSupport.h"
 
-#include <stdexcept>
-#include <stdlib.h>
-
-TemporaryFolder::TemporaryFolder()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "tovik-server-XXXXXX").string();
-    if (!::mkdtemp(pattern.data()))
-        throw std::runtime_error("cannot make a temporary folder");
-    m_path = pattern;
-}
-
-TemporaryFolder::~TemporaryFolder()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-}
-
 nlohmann::ordered_json noteObject(const std::string &id, const std::string &content, int64_t modified, int64_t deleted)
 {
     return nlohmann::ordered_json{{"noteid", id},         {"content", content},

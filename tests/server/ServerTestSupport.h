@@ -1,21 +1,11 @@
 #pragma once
 
+#include "ServerHarness.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
-
-// A temporary folder removed with everything in it.
-class TemporaryFolder {
-public:
-    TemporaryFolder();
-    ~TemporaryFolder();
-    const std::filesystem::path &path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
 
 // A note object with its nine members.
 nlohmann::ordered_json noteObject(const std::string &id, const std::string &content, int64_t modified,

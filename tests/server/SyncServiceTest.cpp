@@ -1,9 +1,13 @@
 // The service's logic: what it refuses, how it merges, what it answers.
 
 #include "ServerTestSupport.h"
+#include "SyncRequestReader.h"
 #include "SyncService.h"
 
+#include <SQLiteCpp/Database.h>
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 using nlohmann::ordered_json;
 
@@ -27,8 +31,10 @@ protected:
     }
     static ordered_json array(std::initializer_list<ordered_json> notes) { return ordered_json(notes); }
 
+    // A small limit, so that passing it costs the test little.
+    static constexpr std::size_t maxBody = 64 * 1024;
     TemporaryFolder folder;
-    SyncService service{(folder.path() / "service.db").string()};
+    SyncService service{(folder.path() / "service.db").string(), maxBody};
 };
 
 TEST_F(SyncServiceTest, BadInputIsRefusedAndChangesNothing)
@@ -45,6 +51,12 @@ TEST_F(SyncServiceTest, BadInputIsRefusedAndChangesNothing)
     struct Case {
         std::string name;
         std::string body;
+        int status = 400;
+    };
+    // Inside an unknown member, so that only the value itself is wrong.
+    const auto nested = [](std::size_t depth) {
+        return "{\"email\":\"known@example.org\",\"ip\":\"\",\"notes\":[],\"extra\":" + std::string(depth, '[')
+            + std::string(depth, ']') + "}";
     };
     std::vector<Case> cases = {
         {"empty body", ""},
@@ -62,14 +74,22 @@ TEST_F(SyncServiceTest, BadInputIsRefusedAndChangesNothing)
         {"empty noteid", bodyWith([](ordered_json &b) { b["notes"][1]["noteid"] = ""; })},
         {"noteid twice", bodyWith([](ordered_json &b) { b["notes"][1]["noteid"] = "kept"; })},
         {"time beyond 64 bits", bodyWith([](ordered_json &b) { b["notes"][1]["lastmodifiedtime"] = UINT64_MAX; })},
-        {"body over the limit", std::string(SyncService::maxBodyBytes + 1, ' ')},
+        {"time beyond the double range", R"({"email":"known@example.org","ip":"","notes":[{"noteid":"fresh",
+            "content":"new","type":1,"isdeleted":0,"createdtime":1,"lastmodifiedtime":1e400,"title":"",
+            "isfavorite":0,"filelink":""}]})"},
+        {"unknown member beyond the double range", R"({"email":"known@example.org","ip":"","notes":[],"x":-1e400})"},
+        {"nested too deep", nested(maxRequestDepth)},
+        {"text after the object", syncBody("known@example.org") + " {}"},
+        {"only opening brackets", std::string(maxBody, '[')},
+        {"body over the limit", std::string(maxBody + 1, ' '), 413},
     };
     const std::pair<const char *, ordered_json> wrongTypes[] = {
         {"noteid", 1},        {"content", 1},      {"type", 1.0},   {"isdeleted", true},   {"createdtime", "1"},
         {"lastmodifiedtime", 2.5}, {"title", nullptr}, {"isfavorite", "0"}, {"filelink", ordered_json::array()},
     };
-    for (const auto &[member, wrong] : wrongTypes) {
+    for (const auto &[member, wrongValue] : wrongTypes) {
         const std::string name = member;
+        const ordered_json wrong = wrongValue; // clang before 16 cannot capture a structured binding
         // The bad note comes second: the good one before it is not kept either.
         cases.push_back({name + " missing", bodyWith([&](ordered_json &b) { b["notes"][1].erase(name); })});
         cases.push_back({name + " mistyped", bodyWith([&](ordered_json &b) { b["notes"][1][name] = wrong; })});
@@ -78,7 +98,7 @@ TEST_F(SyncServiceTest, BadInputIsRefusedAndChangesNothing)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         const ServiceResponse response = service.handleSync(c.body);
-        EXPECT_EQ(response.httpStatus, 400);
+        EXPECT_EQ(response.httpStatus, c.status);
         const ordered_json reply = ordered_json::parse(response.body);
         ASSERT_TRUE(reply.contains("msg") && reply["msg"].is_string());
         EXPECT_FALSE(reply["msg"].get<std::string>().empty());
@@ -131,25 +151,134 @@ TEST_F(SyncServiceTest, NewerCopyWinsAndTheOlderSenderGetsIt)
     EXPECT_EQ(idsIn(reply), std::vector<std::string>{"n"});
 }
 
-TEST_F(SyncServiceTest, TiesKeepTheServiceCopyExceptForADeletion)
+// Times are whole seconds: a save within the second of the one before it
+// carries the same time. The copy sent is the later arrival and wins unless the
+// kept one is a deletion; no machine is sent back a copy that is not newer
+// than its own.
+TEST_F(SyncServiceTest, SameSecondCopies)
 {
-    sync("u@x.org", array({noteObject("n", "first", 10)}));
+    auto withCreated = [](ordered_json note, int64_t created) {
+        note["createdtime"] = created;
+        return note;
+    };
+    auto favourite = [](ordered_json note) {
+        note["isfavorite"] = 1;
+        return note;
+    };
+    struct Case {
+        const char *name;
+        ordered_json kept;     // the service's copy, from the first sync
+        ordered_json incoming; // the same second's copy, sent next
+        ordered_json stored;   // what the service keeps afterwards
+        bool sentBack;         // whether the second sync gets the kept copy
+    };
+    const Case cases[] = {
+        {"one machine saves again", noteObject("n", "first save", 10), noteObject("n", "second save", 10),
+         noteObject("n", "second save", 10), false},
+        {"another machine's save", noteObject("n", "from A", 10), noteObject("n", "from B", 10),
+         noteObject("n", "from B", 10), false},
+        {"a favourite mark", noteObject("n", "text", 10), favourite(noteObject("n", "text", 10)),
+         favourite(noteObject("n", "text", 10)), false},
+        {"the same version, another creation time", noteObject("n", "text", 10),
+         withCreated(noteObject("n", "text", 10), 7), noteObject("n", "text", 10), false},
+        {"a deletion", noteObject("n", "text", 10), noteObject("n", "text", 10, 1), noteObject("n", "", 10, 1), false},
+        {"a live copy against a deletion", noteObject("n", "text", 10, 1), noteObject("n", "edited", 10),
+         noteObject("n", "", 10, 1), true},
+        {"a deletion against a deletion", noteObject("n", "text", 10, 1), noteObject("n", "text", 10, 1),
+         noteObject("n", "", 10, 1), false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string email = std::string("tie-") + std::to_string(&c - cases) + "@x.org";
+        sync(email, array({c.kept}));
+        const ordered_json reply = sync(email, array({c.incoming}));
 
-    // Same second, other content: the kept copy stays and is sent back.
-    ordered_json reply = sync("u@x.org", array({noteObject("n", "second", 10)}));
-    ASSERT_EQ(idsIn(reply), std::vector<std::string>{"n"});
-    EXPECT_EQ(reply["notes"][0].at("content"), "first");
+        const std::vector<StoredNote> kept = service.notesOf(email);
+        ASSERT_EQ(kept.size(), 1u);
+        const ordered_json &s = c.stored;
+        EXPECT_EQ(kept[0].content, s["content"]);
+        EXPECT_EQ(kept[0].isdeleted, s["isdeleted"]);
+        EXPECT_EQ(kept[0].isfavorite, s["isfavorite"]);
+        EXPECT_EQ(kept[0].createdtime, 1000); // as first recorded
+        ASSERT_EQ(idsIn(reply).size(), c.sentBack ? 1u : 0u);
+        if (c.sentBack) {
+            EXPECT_EQ(reply["notes"][0].at("isdeleted"), 1);
+            EXPECT_EQ(reply["notes"][0].at("content"), "");
+        }
 
-    // Same second, same content but another creation time: nothing to apply.
-    ordered_json sameVersion = noteObject("n", "first", 10);
-    sameVersion["createdtime"] = 7;
-    EXPECT_TRUE(idsIn(sync("u@x.org", array({sameVersion}))).empty());
-    EXPECT_EQ(service.notesOf("u@x.org")[0].createdtime, 1000);
+        // A third machine without the note gets what is kept, unless it is a deletion.
+        EXPECT_EQ(idsIn(sync(email)).size(), s["isdeleted"] == 1 ? 0u : 1u);
+    }
+}
 
-    // Same second, deleted: the deletion wins.
-    reply = sync("u@x.org", array({noteObject("n", "first", 10, 1)}));
-    EXPECT_TRUE(idsIn(reply).empty());
-    EXPECT_EQ(service.notesOf("u@x.org")[0].isdeleted, 1);
+// A deletion marker keeps identifier, times and flags; the text goes, also
+// from markers that an earlier version of the file kept in full.
+TEST_F(SyncServiceTest, DeletionMarkersKeepNoText)
+{
+    ordered_json deleted = noteObject("gone", "secret text", 20, 1);
+    deleted["title"] = "secret title";
+    deleted["filelink"] = "file:///secret";
+    deleted["isfavorite"] = 1;
+    sync("u@x.org", array({noteObject("gone", "secret text", 10)}));
+    sync("u@x.org", array({deleted}));
+
+    std::vector<StoredNote> kept = service.notesOf("u@x.org");
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0], (StoredNote{"gone", "", 1, 1, 1000, 20, "", 1, ""}));
+
+    // A machine with the live copy learns of the deletion, not of the text.
+    const ordered_json reply = sync("u@x.org", array({noteObject("gone", "secret text", 10)}));
+    ASSERT_EQ(idsIn(reply), std::vector<std::string>{"gone"});
+    EXPECT_EQ(reply["notes"][0], (ordered_json{{"noteid", "gone"}, {"content", ""}, {"type", 1}, {"isdeleted", 1},
+                                               {"createdtime", 1000}, {"lastmodifiedtime", 20}, {"title", ""},
+                                               {"isfavorite", 1}, {"filelink", ""}}));
+
+    const std::string path = (folder.path() / "old.db").string();
+    {
+        SyncService old(path);
+        old.handleSync(syncBody("u@x.org"));
+    }
+    {
+        SQLite::Database db(path, SQLite::OPEN_READWRITE);
+        db.exec("INSERT INTO notes VALUES ('u@x.org', 'old', 'old text', 1, 1, 5, 6, 'old title', 0, 'link')");
+        db.exec("INSERT INTO notes VALUES ('u@x.org', 'live', 'live text', 1, 0, 5, 6, 'live title', 0, 'link')");
+    }
+    SyncService reopened(path);
+    kept = reopened.notesOf("u@x.org");
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0], (StoredNote{"live", "live text", 1, 0, 5, 6, "live title", 0, "link"}));
+    EXPECT_EQ(kept[1], (StoredNote{"old", "", 1, 1, 5, 6, "", 0, ""}));
+}
+
+// Values of members the service does not know are skipped, however nested,
+// up to the depth limit.
+TEST_F(SyncServiceTest, UnknownMembersAreSkipped)
+{
+    ordered_json note = noteObject("n", "text", 10);
+    note["colour"] = ordered_json{{"rgb", ordered_json::array({1, 2.5, nullptr, true, "x"})}};
+    ordered_json body = ordered_json::parse(syncBody("u@x.org", array({note})));
+    body["client"] = ordered_json::array({ordered_json::object(), ordered_json::array({1e300})});
+    EXPECT_EQ(service.handleSync(body.dump()).httpStatus, 200);
+    EXPECT_EQ(service.notesOf("u@x.org"), (std::vector<StoredNote>{{"n", "text", 1, 0, 1000, 10, "", 0, ""}}));
+
+    // One level less than the refused case of the table above.
+    const std::string deep = "{\"email\":\"u@x.org\",\"ip\":\"\",\"notes\":[],\"extra\":"
+        + std::string(maxRequestDepth - 1, '[') + std::string(maxRequestDepth - 1, ']') + "}";
+    EXPECT_EQ(service.handleSync(deep).httpStatus, 200);
+}
+
+// Each request's statements are done with before its commit, so checkpoints
+// can start the WAL over and it stays small however many requests come.
+TEST_F(SyncServiceTest, WalStaysSmall)
+{
+    const std::string padding(2000, 'p');
+    for (int i = 0; i < 3000; ++i) {
+        const std::string email = "user" + std::to_string(i % 10) + "@x.org";
+        sync(email, array({noteObject("n" + std::to_string(i % 50), padding + std::to_string(i), 100 + i)}));
+    }
+    const auto wal = folder.path() / "service.db-wal";
+    ASSERT_TRUE(std::filesystem::exists(wal));
+    EXPECT_LT(std::filesystem::file_size(wal), 8u * 1024 * 1024);
 }
 
 TEST_F(SyncServiceTest, DeletionsReachOnlyMachinesThatStillHaveTheNote)

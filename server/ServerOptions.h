@@ -1,0 +1,31 @@
+#pragma once
+
+#include "SyncHttp.h"
+
+#include <string>
+#include <variant>
+#include <vector>
+
+// How the program was asked to run.
+struct ServerOptions {
+    std::string host = "127.0.0.1";
+    int port = -1;
+    std::string database;
+    std::string certificate;
+    std::string key;
+    ServerLimits limits;
+};
+
+struct HelpRequested {};
+
+// A refused command line; `message` is one line for the user.
+struct OptionError {
+    std::string message;
+};
+
+using ParsedOptions = std::variant<ServerOptions, HelpRequested, OptionError>;
+
+ParsedOptions parseServerOptions(const std::vector<std::string> &arguments);
+
+// The text that --help prints.
+std::string serverUsage();
