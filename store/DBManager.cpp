@@ -20,6 +20,10 @@
 namespace {
 
 constexpr int kOpenFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX;
+// A sync reads the whole table on a worker thread while the user may save on
+// the main thread; without a wait, the save would fail at once on the reader's
+// lock and the typed text would be lost at quit.
+constexpr int kBusyTimeoutMs = 5000;
 
 constexpr const char *kCreateUserTable =
         R"(CREATE TABLE IF NOT EXISTS "user" ("uid" TEXT PRIMARY KEY NOT NULL, "email" TEXT, "passcode" TEXT, "createdtime" INTEGER NOT NULL))";
@@ -73,7 +77,7 @@ bool somethingExistsAt(const std::filesystem::path &path)
 
 DBManager::Connection openConnection(const QString &path)
 {
-    return std::make_shared<SQLite::Database>(path.toStdString(), kOpenFlags);
+    return std::make_shared<SQLite::Database>(path.toStdString(), kOpenFlags, kBusyTimeoutMs);
 }
 
 QStringList columnNames(const DBManager::Connection &connection, const QString &table)

@@ -8,7 +8,9 @@
 
 #include <QFile>
 
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -142,6 +144,26 @@ TEST_F(NoteEditTest, RejectedTextWithLineBreaksStaysOnOneLine)
     EXPECT_FALSE(compareTodoItems(kListAB, R"([{"id":"not\na\r\nuuid","text":"x","isCompleted":false}])"));
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Error comparing TodoItems: Invalid UUID string \"not\\na\\r\\nuuid\" at index 0\n");
+}
+
+// A reader on another connection (a sync's store read on its worker thread)
+// holds the file's shared lock; the save waits for it instead of failing.
+TEST_F(NoteEditTest, SaveWaitsForAReaderOnAnotherConnection)
+{
+    insertRow(stored("hello", 1));
+    auto reader = openRaw();
+    reader->exec("BEGIN");
+    SQLite::Statement read(*reader, "SELECT * FROM notes");
+    ASSERT_TRUE(read.executeStep());
+
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        read.reset();
+        reader->exec("COMMIT");
+    });
+    EXPECT_NO_THROW(store.saveNote(kId, "typed while syncing", 1, false, "", 0, ""));
+    releaser.join();
+    EXPECT_EQ(store.fetchNote(kId).content, QByteArray("typed while syncing"));
 }
 
 TEST_F(NoteEditTest, SoftDeleteMarksAndMovesTheTimeEachTime)
