@@ -2,6 +2,7 @@
 #include "DBManager.h"
 #include "TovikNoteApp.h"
 
+#include <QCoreApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQmlExpression>
@@ -40,6 +41,7 @@ private Q_SLOTS:
     void menuItemsShowTheirShortcuts();
     void shortcutRunsItsCommandWithTheMenuClosed();
     void windowButtonsSitTopLeft();
+    void closingTheWindowIsLeftToQuit();
     void firstScreenIsTheGrid();
     void screensCrossFade();
 
@@ -157,6 +159,19 @@ void WindowGuiTest::windowButtonsSitTopLeft()
     QCOMPARE(itemNamed(m_window, "resizeTopRight")->cursor().shape(), Qt::SizeBDiagCursor);
     QCOMPARE(itemNamed(m_window, "resizeLeft")->cursor().shape(), Qt::SizeHorCursor);
     QCOMPARE(itemNamed(m_window, "resizeBottom")->cursor().shape(), Qt::SizeVerCursor);
+}
+
+void WindowGuiTest::closingTheWindowIsLeftToQuit()
+{
+    // Without a running event loop quit() ends nothing, so the close that the
+    // window asked for is refused and the window stays.
+    QVERIFY(!m_window->close());
+    QVERIFY(m_window->isVisible());
+    // Once the quit that the refused close asked for has run, the window may
+    // close.
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(m_window->close());
+    QVERIFY(!m_window->isVisible());
 }
 
 void WindowGuiTest::firstScreenIsTheGrid()
