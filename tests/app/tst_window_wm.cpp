@@ -56,6 +56,7 @@ private Q_SLOTS:
     void minimumSizeHolds();
     void headerDoubleClickMaximisesAndRestores_data();
     void headerDoubleClickMaximisesAndRestores();
+    void buttonsMaximiseRestoreAndMinimise();
     void quitsThroughTheApplication_data();
     void quitsThroughTheApplication();
 
@@ -185,6 +186,19 @@ void WindowManagerTest::headerDoubleClickMaximisesAndRestores()
     QVERIFY(doubleClick());
     QTRY_COMPARE_WITH_TIMEOUT(m_window->visibility(), QWindow::Windowed, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(m_window->size(), before.size(), 10000);
+}
+
+void WindowManagerTest::buttonsMaximiseRestoreAndMinimise()
+{
+    const QSize before = m_window->size();
+    const auto click = [&](const char *button) { return pointerTo(centreOf(button)) && xdotool({"click", "1"}); };
+    QVERIFY(click("maximizeButton"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->visibility(), QWindow::Maximized, 10000);
+    QVERIFY(click("maximizeButton"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->visibility(), QWindow::Windowed, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->size(), before, 10000);
+    QVERIFY(click("minimizeButton"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->visibility(), QWindow::Minimized, 10000);
 }
 
 void WindowManagerTest::quitsThroughTheApplication_data()
