@@ -37,11 +37,16 @@ std::function<void()> onFocusWindow(void (QWindow::*change)())
 
 MainMenuModel::MainMenuModel(QObject *parent) : QAbstractListModel(parent) {}
 
-QList<MainMenuEntry> MainMenuModel::standardMenus(const QString &applicationName)
+QList<MainMenuEntry> MainMenuModel::standardMenus(const QString &applicationName, std::function<void()> quit)
 {
+    // The usual desktop keys, spelled out rather than taken from the platform
+    // theme, which on some desktops binds Redo to Ctrl+Y instead.
+    const auto ctrl = [](Qt::Key key, Qt::KeyboardModifiers extra = {}) {
+        return QKeySequence(QKeyCombination(Qt::ControlModifier | extra, key));
+    };
     return {
         MainMenuEntry::menu(applicationName, {
-            {QStringLiteral("Quit %1").arg(applicationName), [] { QCoreApplication::quit(); }},
+            {QStringLiteral("Quit %1").arg(applicationName), std::move(quit), ctrl(Qt::Key_Q)},
         }),
         MainMenuEntry::menu(QStringLiteral("File"), {
             {QStringLiteral("Close"), [] {
@@ -50,12 +55,12 @@ QList<MainMenuEntry> MainMenuModel::standardMenus(const QString &applicationName
              }},
         }),
         MainMenuEntry::menu(QStringLiteral("Edit"), {
-            {QStringLiteral("Undo"), sendStandardKey(QKeySequence::Undo)},
-            {QStringLiteral("Redo"), sendStandardKey(QKeySequence::Redo)},
-            {QStringLiteral("Cut"), sendStandardKey(QKeySequence::Cut)},
-            {QStringLiteral("Copy"), sendStandardKey(QKeySequence::Copy)},
-            {QStringLiteral("Paste"), sendStandardKey(QKeySequence::Paste)},
-            {QStringLiteral("Select All"), sendStandardKey(QKeySequence::SelectAll)},
+            {QStringLiteral("Undo"), sendStandardKey(QKeySequence::Undo), ctrl(Qt::Key_Z)},
+            {QStringLiteral("Redo"), sendStandardKey(QKeySequence::Redo), ctrl(Qt::Key_Z, Qt::ShiftModifier)},
+            {QStringLiteral("Cut"), sendStandardKey(QKeySequence::Cut), ctrl(Qt::Key_X)},
+            {QStringLiteral("Copy"), sendStandardKey(QKeySequence::Copy), ctrl(Qt::Key_C)},
+            {QStringLiteral("Paste"), sendStandardKey(QKeySequence::Paste), ctrl(Qt::Key_V)},
+            {QStringLiteral("Select All"), sendStandardKey(QKeySequence::SelectAll), ctrl(Qt::Key_A)},
         }),
         MainMenuEntry::menu(QStringLiteral("View"), {
             {QStringLiteral("Enter Full Screen"), onFocusWindow(&QWindow::showFullScreen)},
@@ -92,6 +97,12 @@ QVariant MainMenuModel::data(const QModelIndex &index, int role) const
             titles << command.title;
         return titles;
     }
+    case CommandShortcutsRole: {
+        QStringList shortcuts;
+        for (const MenuCommand &command : entry.commands)
+            shortcuts << command.shortcut.toString(QKeySequence::PortableText);
+        return shortcuts;
+    }
     default:
         return {};
     }
@@ -103,6 +114,7 @@ QHash<int, QByteArray> MainMenuModel::roleNames() const
         {TitleRole, "menuTitle"},
         {IsMenuItemRole, "isMenuItem"},
         {CommandTitlesRole, "commandTitles"},
+        {CommandShortcutsRole, "commandShortcuts"},
     };
 }
 
@@ -128,7 +140,7 @@ bool MainMenuModel::replaceCommands(const QString &title, QList<MenuCommand> com
         if (m_entries[row].isMenuItem() && m_entries[row].title == title) {
             m_entries[row].commands = std::move(commands);
             const QModelIndex changed = index(row);
-            Q_EMIT dataChanged(changed, changed, {CommandTitlesRole});
+            Q_EMIT dataChanged(changed, changed, {CommandTitlesRole, CommandShortcutsRole});
             return true;
         }
     }

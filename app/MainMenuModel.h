@@ -1,14 +1,18 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QCoreApplication>
+#include <QKeySequence>
 #include <QList>
 #include <QString>
 #include <functional>
 
-// One command of a menu.
+// One command of a menu, with the key sequence that runs it from anywhere
+// in the window (empty for none).
 struct MenuCommand {
     QString title;
     std::function<void()> action;
+    QKeySequence shortcut = {};
 };
 
 // One entry of the main menu. Most entries are menus; a separator is an entry
@@ -37,13 +41,17 @@ public:
         TitleRole = Qt::UserRole + 1,
         IsMenuItemRole,
         CommandTitlesRole,
+        // Per command, its shortcut in portable text ("" for none).
+        CommandShortcutsRole,
     };
 
     explicit MainMenuModel(QObject *parent = nullptr);
 
     // The standard menus of a desktop application: the application menu,
-    // "File", "Edit", "View", "Window" and "Help".
-    static QList<MainMenuEntry> standardMenus(const QString &applicationName);
+    // whose one command runs `quit`, "File", "Edit", "View", "Window" and
+    // "Help".
+    static QList<MainMenuEntry> standardMenus(const QString &applicationName,
+                                              std::function<void()> quit = [] { QCoreApplication::quit(); });
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role) const override;

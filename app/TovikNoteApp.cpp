@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
+#include <QWindow>
 #include <QtQml/qqmlextensionplugin.h>
 
 Q_IMPORT_QML_PLUGIN(TovikNote_ViewsPlugin)
@@ -16,7 +17,7 @@ Q_IMPORT_QML_PLUGIN(TovikNote_ViewsPlugin)
 TovikNoteApp::TovikNoteApp(QObject *parent)
     : QObject(parent), m_appDelegate(&m_mainMenu)
 {
-    QList<MainMenuEntry> menus = MainMenuModel::standardMenus(QStringLiteral("TovikNote"));
+    QList<MainMenuEntry> menus = MainMenuModel::standardMenus(QStringLiteral("TovikNote"), [this] { quit(); });
     m_mainMenu.setEntries(std::move(menus));
     m_mainMenu.replaceCommands(QStringLiteral("Help"),
                                {{QStringLiteral("Tovik Help"), [this] { openHomePage(); }}});
@@ -49,6 +50,8 @@ bool TovikNoteApp::showWindow(QQmlApplicationEngine &engine)
     engine.load(QUrl(QStringLiteral("qrc:/qt/qml/TovikNote/App/Main.qml")));
     if (engine.rootObjects().isEmpty())
         return false;
+    if (auto *window = qobject_cast<QWindow *>(engine.rootObjects().constFirst()))
+        window->installEventFilter(this);
     m_appDelegate.setAppState(&m_appState);
     return true;
 }
@@ -61,6 +64,24 @@ int TovikNoteApp::run()
     // A log-out ends the program through quit(), like every other way.
     SignalQuit signalQuit;
     return QGuiApplication::exec();
+}
+
+void TovikNoteApp::quit()
+{
+    m_quitting = true;
+    // quit() closes the window first; the filter lets that close through.
+    QCoreApplication::quit();
+}
+
+bool TovikNoteApp::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Close && !m_quitting) {
+        event->ignore();
+        // Not from inside the close event: quit() sends one of its own.
+        QMetaObject::invokeMethod(this, &TovikNoteApp::quit, Qt::QueuedConnection);
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 QUrl TovikNoteApp::homePageUrl()

@@ -35,9 +35,20 @@ public:
     static QUrl homePageUrl();
     void openHomePage();
 
+    // Ends the application through QCoreApplication::quit(), the one way out
+    // of the event loop, for the menu, its shortcut and the window's close.
+    void quit();
+
+protected:
+    // A close of the window that does not come from quit() (its close button,
+    // the window manager) is turned into quit(), so the same steps end the
+    // application however the user leaves it.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     AppState m_appState;
     SyncManager m_syncManager;
     MainMenuModel m_mainMenu;
     AppDelegate m_appDelegate;
+    bool m_quitting = false;
 };

@@ -52,10 +52,20 @@ Item {
             Layout.fillWidth: true
             Layout.preferredHeight: headerRow.implicitHeight + 2 * 16
 
-            // Without a title bar of its own, the window moves by its header.
+            // Without a title bar of its own, the window moves by its header,
+            // and a double click maximises or restores it.
             DragHandler {
                 target: null
                 onActiveChanged: if (active) screen.Window.window.startSystemMove()
+            }
+            TapHandler {
+                onDoubleTapped: {
+                    const window = screen.Window.window
+                    if (window.visibility === Window.Maximized)
+                        window.showNormal()
+                    else
+                        window.showMaximized()
+                }
             }
 
             RowLayout {

@@ -2,6 +2,7 @@
 #include "DBManager.h"
 #include "TovikNoteApp.h"
 
+#include <QCoreApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQmlExpression>
@@ -15,19 +16,9 @@ Q_IMPORT_QML_PLUGIN(TovikNote_AppPlugin)
 
 namespace {
 
-void collectItems(QQuickItem *root, const QString &name, QList<QQuickItem *> &found)
-{
-    if (root->objectName() == name)
-        found << root;
-    for (QQuickItem *child : root->childItems())
-        collectItems(child, name, found);
-}
-
 QQuickItem *itemNamed(QQuickWindow *window, const QString &name)
 {
-    QList<QQuickItem *> found;
-    collectItems(window->contentItem(), name, found);
-    return found.value(0);
+    return findItemNamed(window->contentItem(), name);
 }
 
 QVariant evaluate(QObject *scope, const QString &expression)
@@ -47,33 +38,32 @@ private Q_SLOTS:
     void cleanup();
     void windowIsFramelessWithAMinimumSize();
     void menuBarShowsTheTrimmedMenus();
+    void menuItemsShowTheirShortcuts();
+    void shortcutRunsItsCommandWithTheMenuClosed();
+    void windowButtonsSitTopLeft();
+    void closingTheWindowIsLeftToQuit();
     void firstScreenIsTheGrid();
     void screensCrossFade();
 
 private:
     QQuickItem *slotShowing(int kind) const;
 
-    std::unique_ptr<QTemporaryDir> m_home;
-    std::unique_ptr<TovikNoteApp> m_app;
-    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    std::unique_ptr<ShownApp> m_shown;
+    TovikNoteApp *m_app = nullptr;
     QQuickWindow *m_window = nullptr;
 };
 
 void WindowGuiTest::init()
 {
-    m_home = std::make_unique<QTemporaryDir>();
-    qputenv("HOME", m_home->path().toLocal8Bit());
-    m_app = std::make_unique<TovikNoteApp>();
-    m_engine = std::make_unique<QQmlApplicationEngine>();
-    m_window = showAppWindow(*m_app, *m_engine);
+    m_shown = std::make_unique<ShownApp>();
+    m_app = m_shown->app.get();
+    m_window = m_shown->window;
     QVERIFY(m_window);
 }
 
 void WindowGuiTest::cleanup()
 {
-    m_engine.reset();
-    m_app.reset();
-    m_home.reset();
+    m_shown.reset();
 }
 
 QQuickItem *WindowGuiTest::slotShowing(int kind) const
@@ -102,6 +92,86 @@ void WindowGuiTest::menuBarShowsTheTrimmedMenus()
     QCOMPARE(evaluate(menuBar, "Array.from({length: count}, (_, i) => menuAt(i).title).join('|')").toString(), "TovikNote|Edit|Help");
     QCOMPARE(evaluate(menuBar, "menuAt(2).count").toInt(), 1);
     QCOMPARE(evaluate(menuBar, "menuAt(2).itemAt(0).text").toString(), "Tovik Help");
+}
+
+void WindowGuiTest::menuItemsShowTheirShortcuts()
+{
+    QQuickItem *menuBar = itemNamed(m_window, "mainMenuBar");
+    QVERIFY(menuBar);
+    const auto shown = [&](int menu) {
+        return evaluate(menuBar, QStringLiteral("Array.from({length: menuAt(%1).count}, (_, i) => "
+                                                "menuAt(%1).itemAt(i).text + '=' + menuAt(%1).itemAt(i).shortcutText)"
+                                                ".join('|')").arg(menu)).toString();
+    };
+    QCOMPARE(shown(0), "Quit TovikNote=Ctrl+Q");
+    QCOMPARE(shown(1), "Undo=Ctrl+Z|Redo=Ctrl+Shift+Z|Cut=Ctrl+X|Copy=Ctrl+C|Paste=Ctrl+V|Select All=Ctrl+A");
+    QCOMPARE(shown(2), "Tovik Help=");
+}
+
+void WindowGuiTest::shortcutRunsItsCommandWithTheMenuClosed()
+{
+    // The application menu's command stands in for quitting, which needs a
+    // running event loop.
+    int ran = 0;
+    QVERIFY(m_app->mainMenu().replaceCommands(
+        "TovikNote", {{"Quit TovikNote", [&] { ++ran; }, QKeySequence(Qt::CTRL | Qt::Key_Q)}}));
+    m_window->requestActivate();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    QTest::keyClick(m_window, Qt::Key_Q, Qt::ControlModifier);
+    QTRY_COMPARE(ran, 1);
+
+    // The edit keys still reach the text field that has the focus.
+    QQuickItem *field = itemNamed(m_window, "searchField");
+    QVERIFY(field);
+    field->forceActiveFocus();
+    for (char letter : QByteArrayLiteral("findme"))
+        QTest::keyClick(m_window, letter);
+    QTRY_COMPARE(field->property("text").toString(), "findme");
+    QCOMPARE(field->property("selectedText").toString(), "");
+    QTest::keyClick(m_window, Qt::Key_A, Qt::ControlModifier);
+    QTRY_COMPARE(field->property("selectedText").toString(), "findme");
+    QTest::keyClick(m_window, Qt::Key_X, Qt::ControlModifier);
+    QTRY_COMPARE(field->property("text").toString(), "");
+    QTest::keyClick(m_window, Qt::Key_Z, Qt::ControlModifier);
+    QTRY_COMPARE(field->property("text").toString(), "findme");
+    QTest::keyClick(m_window, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QTRY_COMPARE(field->property("text").toString(), "");
+}
+
+void WindowGuiTest::windowButtonsSitTopLeft()
+{
+    const QStringList names{"closeButton", "minimizeButton", "maximizeButton"};
+    qreal previousX = -1;
+    for (const QString &name : names) {
+        QQuickItem *button = itemNamed(m_window, name);
+        QVERIFY2(button, qPrintable(name));
+        const QPointF at = button->mapToScene(QPointF(0, 0));
+        QVERIFY2(at.x() > previousX && at.x() < 100 && at.y() < 40, qPrintable(name));
+        QCOMPARE(button->width(), button->height());
+        previousX = at.x();
+    }
+    // Every edge and corner resizes, with its own cursor.
+    QQuickItem *corner = itemNamed(m_window, "resizeBottomRight");
+    QVERIFY(corner);
+    QCOMPARE(corner->mapToScene(QPointF(corner->width(), corner->height())).toPoint(),
+             QPoint(m_window->width(), m_window->height()));
+    QCOMPARE(corner->cursor().shape(), Qt::SizeFDiagCursor);
+    QCOMPARE(itemNamed(m_window, "resizeTopRight")->cursor().shape(), Qt::SizeBDiagCursor);
+    QCOMPARE(itemNamed(m_window, "resizeLeft")->cursor().shape(), Qt::SizeHorCursor);
+    QCOMPARE(itemNamed(m_window, "resizeBottom")->cursor().shape(), Qt::SizeVerCursor);
+}
+
+void WindowGuiTest::closingTheWindowIsLeftToQuit()
+{
+    // Without a running event loop quit() ends nothing, so the close that the
+    // window asked for is refused and the window stays.
+    QVERIFY(!m_window->close());
+    QVERIFY(m_window->isVisible());
+    // Once the quit that the refused close asked for has run, the window may
+    // close.
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(m_window->close());
+    QVERIFY(!m_window->isVisible());
 }
 
 void WindowGuiTest::firstScreenIsTheGrid()

@@ -67,15 +67,20 @@ struct Presenter {
     {
         return {[this] { return presented; }, [this](bool value) { presented = value; }};
     }
+    // The coroutine is a member, not the lambda: a lambda coroutine reads its
+    // captures from the closure, which lives in the sheet's callback and goes
+    // with the sheet, while the answer may come after the sheet is gone.
+    QCoro::Task<ServerResult> save(QString address)
+    {
+        received = address;
+        waiting = true;
+        const auto result = co_await qCoro(&pending, &Answer::given);
+        waiting = false;
+        co_return result;
+    }
     EmailConfigView::SaveCallback callback()
     {
-        return [this](QString address) -> QCoro::Task<ServerResult> {
-            received = address;
-            waiting = true;
-            const auto result = co_await qCoro(&pending, &Answer::given);
-            waiting = false;
-            co_return result;
-        };
+        return [this](QString address) { return save(std::move(address)); };
     }
 };
 
