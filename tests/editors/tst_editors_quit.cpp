@@ -1,6 +1,6 @@
 // Quitting the application with an editor open keeps what was typed: the
 // whole program runs in a child process and is quit from the menu, by
-// quit(), by closing its window, or by SIGTERM or SIGINT.
+// Ctrl+Q, by quit(), by closing its window, or by SIGTERM or SIGINT.
 #include "EditorTestSupport.h"
 
 #include "TodoItem.h"
@@ -29,7 +29,7 @@ void EditorsQuitTest::quittingStoresTheOpenEditorsText_data()
     QTest::addColumn<QString>("editor");
     QTest::addColumn<QString>("way");
     for (const char *editor : {"new-note", "new-todo", "detail", "detail-todo"}) {
-        for (const char *way : {"menu", "quit", "close", "SIGTERM", "SIGINT"})
+        for (const char *way : {"menu", "ctrl-q", "quit", "close", "SIGTERM", "SIGINT"})
             QTest::addRow("%s, %s", editor, way) << QString(editor) << QString(way);
     }
 }
