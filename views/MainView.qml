@@ -192,22 +192,17 @@ Item {
 
             delegate: Item {
                 id: cell
-                required property var note
+                required property int index
                 required property string noteId
                 width: grid.cellWidth
                 height: grid.cellHeight
 
                 NoteCard {
-                    id: card
                     objectName: "noteCard"
                     width: cell.width - grid.columnSpacing
-                    note: cell.note
-                    Connections {
-                        target: card.cardState
-                        function onTap() { mainState.openNote(cell.noteId) }
-                        function onFlipBack() { mainState.loadNotes() }
-                        function onDeleteConfirmed() { mainState.deleteNoteAndReload(cell.noteId) }
-                    }
+                    // Kept by the grid's state for the note, so a cell made
+                    // again after scrolling shows the card as it was left.
+                    cardState: mainState.cardStateForRow(cell.index)
                 }
             }
 
