@@ -10,7 +10,10 @@ Item {
     // confirmation. Whoever shows the card owns it and listens to its tap,
     // flipBack and deleteConfirmed signals.
     required property NoteCardState cardState
-    readonly property var note: cardState ? card.cardState.note : undefined
+    readonly property var note: cardState ? cardState.note : undefined
+    // A cell that is on its way out may outlive the state it showed.
+    readonly property bool isFlipped: cardState?.isFlipped ?? false
+    readonly property bool isFavorite: cardState?.localIsFavorite ?? false
 
     implicitHeight: 150
     height: 150
@@ -19,7 +22,7 @@ Item {
         origin.x: card.width / 2
         origin.y: card.height / 2
         axis { x: 0; y: 1; z: 0 }
-        angle: card.cardState.isFlipped ? 180 : 0
+        angle: card.isFlipped ? 180 : 0
         Behavior on angle { NumberAnimation { duration: 350; easing.type: Easing.InOutQuad } }
     }
 
@@ -29,8 +32,8 @@ Item {
         objectName: "cardFront"
         anchors.fill: parent
         radius: 10
-        color: Theme.color(card.cardState.fillColorName)
-        opacity: card.cardState.isFlipped ? 0 : 1
+        color: Theme.color(card.cardState?.fillColorName ?? "CardBGColor")
+        opacity: card.isFlipped ? 0 : 1
         visible: opacity > 0
         Behavior on opacity { NumberAnimation { duration: 500; easing.type: Easing.InOutQuad } }
 
@@ -43,7 +46,7 @@ Item {
                 objectName: "previewText"
                 width: parent.width
                 height: parent.height - timeLabel.height - dateLabel.height - 2 * parent.spacing
-                text: card.cardState.previewText
+                text: card.cardState?.previewText ?? ""
                 textFormat: Text.PlainText
                 wrapMode: Text.Wrap
                 maximumLineCount: 3
@@ -54,14 +57,14 @@ Item {
             }
             Text {
                 id: timeLabel
-                text: card.cardState.timeText
+                text: card.cardState?.timeText ?? ""
                 font.pixelSize: 11
                 font.bold: true
                 color: "#6e6b66"
             }
             Text {
                 id: dateLabel
-                text: card.cardState.dateText
+                text: card.cardState?.dateText ?? ""
                 font.pixelSize: 11
                 color: "#6e6b66"
             }
@@ -72,7 +75,7 @@ Item {
             anchors.right: parent.right
             anchors.bottom: parent.bottom
             anchors.margins: 14
-            visible: card.cardState.localIsFavorite
+            visible: card.isFavorite
             symbol: "star.fill"
             size: 22
             color: "white"
@@ -87,9 +90,9 @@ Item {
         anchors.fill: parent
         radius: 10
         color: Theme.cardBGColor
-        opacity: card.cardState.isFlipped ? 1 : 0
+        opacity: card.isFlipped ? 1 : 0
         visible: opacity > 0
-        enabled: card.cardState.isFlipped
+        enabled: card.isFlipped
         Behavior on opacity { NumberAnimation { duration: 500; easing.type: Easing.InOutQuad } }
         transform: Rotation {
             origin.x: back.width / 2
@@ -112,7 +115,7 @@ Item {
             }
             CardButton {
                 objectName: "favoriteButton"
-                symbol: card.cardState.localIsFavorite ? "star.fill" : "star"
+                symbol: card.isFavorite ? "star.fill" : "star"
                 tint: "#d93a32"
                 onClicked: card.cardState.toggleFavorite()
             }
@@ -189,8 +192,8 @@ Item {
                         onClicked: card.cardState.confirmDelete()
                     }
                 }
-                onRejected: card.cardState.cancelDelete()
-                onClosed: card.cardState.cancelDelete()
+                onRejected: card.cardState?.cancelDelete()
+                onClosed: card.cardState?.cancelDelete()
                 Component.onCompleted: open()
             }
         }
