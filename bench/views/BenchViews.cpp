@@ -31,6 +31,15 @@ namespace {
 
 constexpr int repetitions = 7;
 
+// Every case at 10,000 and at 100,000 notes.
+void countsAndCases(benchmark::internal::Benchmark *benchmark, int cases)
+{
+    for (int count : {10'000, 100'000}) {
+        for (int index = 0; index < cases; ++index)
+            benchmark->Args({count, index});
+    }
+}
+
 // ---------------------------------------------------------------- keystrokes
 
 // A key changes the search text from `from` to `to`.
@@ -103,10 +112,7 @@ void BM_BareScan(benchmark::State &state)
 
 void searchArguments(benchmark::internal::Benchmark *benchmark)
 {
-    for (int count : {10'000, 100'000}) {
-        for (int key = 0; key < int(std::size(searchKeys)); ++key)
-            benchmark->Args({count, key});
-    }
+    countsAndCases(benchmark, int(std::size(searchKeys)));
 }
 BENCHMARK(BM_SearchKey)->Apply(searchArguments)->UseManualTime()->Iterations(20)->Repetitions(repetitions)
     ->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond);
@@ -186,10 +192,7 @@ void BM_FetchAllNotes(benchmark::State &state)
 
 void reloadArguments(benchmark::internal::Benchmark *benchmark)
 {
-    for (int count : {10'000, 100'000}) {
-        for (int reload = 0; reload < int(std::size(reloadNames)); ++reload)
-            benchmark->Args({count, reload});
-    }
+    countsAndCases(benchmark, int(std::size(reloadNames)));
 }
 BENCHMARK(BM_GridReload)->Apply(reloadArguments)->UseManualTime()->Iterations(5)->Repetitions(repetitions)
     ->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond);
@@ -280,10 +283,7 @@ void BM_KeyToFrame(benchmark::State &state)
 
 void keyArguments(benchmark::internal::Benchmark *benchmark)
 {
-    for (int count : {10'000, 100'000}) {
-        for (int key = 0; key < int(std::size(windowKeyNames)); ++key)
-            benchmark->Args({count, key});
-    }
+    countsAndCases(benchmark, int(std::size(windowKeyNames)));
 }
 BENCHMARK(BM_KeyToFrame)->Apply(keyArguments)->UseManualTime()->Iterations(20)->Repetitions(repetitions)
     ->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond);
