@@ -70,6 +70,7 @@ Item {
                     sourceSize: Qt.size(96, 96)
                     Layout.preferredWidth: 48
                     Layout.preferredHeight: 48
+                    Layout.minimumWidth: 48
                     fillMode: Image.Stretch
                     smooth: true
                 }
@@ -78,22 +79,29 @@ Item {
                     id: searchBar
                     objectName: "searchBar"
                     Layout.preferredWidth: 320
+                    Layout.minimumWidth: 320
+                    Layout.maximumWidth: 320
                     Layout.preferredHeight: 32
                 }
 
-                Item { Layout.fillWidth: true }
-
-                // The service's answer to the last sync, for half a second.
+                // The service's answer to the last sync, for half a second. It
+                // takes the room between the search field and the buttons and
+                // stands beside the sync button; a longer text is cut short.
                 Item {
                     id: syncMessageSlot
                     objectName: "syncMessageSlot"
-                    Layout.preferredWidth: syncMessage.implicitWidth
+                    Layout.fillWidth: true
+                    Layout.minimumWidth: 0
                     Layout.preferredHeight: 32
 
                     Text {
                         id: syncMessage
                         objectName: "syncMessage"
                         anchors.verticalCenter: parent.verticalCenter
+                        width: parent.width
+                        horizontalAlignment: Text.AlignRight
+                        elide: Text.ElideRight
+                        maximumLineCount: 1
                         text: mainState.syncMessageOnMac
                         textFormat: Text.PlainText
                         color: "green"
@@ -105,6 +113,7 @@ Item {
                     id: syncButtonSlot
                     objectName: "syncButtonSlot"
                     Layout.preferredWidth: 32
+                    Layout.minimumWidth: 32
                     Layout.preferredHeight: 32
 
                     Button {
@@ -161,6 +170,7 @@ Item {
 
                 HeaderButton {
                     objectName: "newNoteButton"
+                    Layout.minimumWidth: 32
                     symbol: "plus"
                     onClicked: mainState.addNewNote()
                 }

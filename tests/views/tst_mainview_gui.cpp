@@ -30,6 +30,8 @@ private Q_SLOTS:
     void confirmedDeleteRemovesTheCard();
     void aCardKeepsItsStateWhileItScrolls();
     void plusCreatesANoteAndOpensItsEditor();
+    void headerKeepsItsButtonsBesideALongMessage_data();
+    void headerKeepsItsButtonsBesideALongMessage();
     void tappingTheGridEndsSearchEditing();
 
 private:
@@ -285,6 +287,44 @@ void MainViewGuiTest::aCardKeepsItsStateWhileItScrolls()
     QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(back->findChild<QQuickItem *>("turnBackButton")));
     QTRY_COMPARE(shownIds().mid(0, 3), (QStringList{noteId, "favourite", "n296"}));
     QTRY_VERIFY(cardOf(noteId)->findChild<QQuickItem *>("favoriteMark")->isVisible());
+}
+
+void MainViewGuiTest::headerKeepsItsButtonsBesideALongMessage_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::newRow("the narrowest window") << 900;
+    QTest::newRow("a little wider") << 1001;
+    QTest::newRow("wide") << 1600;
+}
+
+void MainViewGuiTest::headerKeepsItsButtonsBesideALongMessage()
+{
+    QFETCH(int, width);
+    m_view->resize(width, 720);
+    QTRY_COMPARE(m_view->rootObject()->width(), qreal(width));
+    // The text a sync would show: two hundred characters of a service's answer.
+    QQuickItem *message = item("syncMessage");
+    const QString longMessage = QString("Synced with the service: ").leftJustified(200, 'x');
+    message->setProperty("text", longMessage);
+
+    const auto sceneRect = [](QQuickItem *target) {
+        return target->mapRectToScene(QRectF(0, 0, target->width(), target->height()));
+    };
+    QTRY_VERIFY(message->property("truncated").toBool());
+    const QRectF plus = sceneRect(item("newNoteButton"));
+    const QRectF sync = sceneRect(item("syncButton"));
+    const QRectF search = sceneRect(item("searchBar"));
+    const QRectF shown = sceneRect(message);
+    QCOMPARE(plus.size(), QSizeF(32, 32));
+    QCOMPARE(sync.size(), QSizeF(32, 32));
+    QCOMPARE(search.size(), QSizeF(320, 32));
+    QCOMPARE(plus.right(), qreal(width - 16));
+    QVERIFY(sync.right() <= plus.left());
+    QCOMPARE(search.left(), 16.0 + 48 + 10);
+    // The message sits between the search field and the sync button, cut short.
+    QVERIFY(shown.left() >= search.right());
+    QVERIFY(shown.right() <= sync.left());
+    QVERIFY(message->property("contentWidth").toReal() <= shown.width());
 }
 
 void MainViewGuiTest::plusCreatesANoteAndOpensItsEditor()
