@@ -78,8 +78,7 @@ Item {
             visible: card.isFavorite
             symbol: "star.fill"
             size: 22
-            color: "white"
-            opacity: 0.6
+            color: Theme.favoriteMarkColor
         }
     }
 

@@ -11,8 +11,27 @@
 #include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
 #include <algorithm>
+#include <cmath>
 
 Q_IMPORT_QML_PLUGIN(TovikNote_ViewsPlugin)
+
+namespace {
+
+// The contrast ratio of two opaque colours as accessibility guidelines define
+// it: relative luminances, lighter over darker, each plus 0.05.
+double contrastRatio(const QColor &a, const QColor &b)
+{
+    const auto luminance = [](const QColor &colour) {
+        const auto channel = [](double value) {
+            return value <= 0.03928 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+} // namespace
 
 // The note grid's QML, shown offscreen over a real store with three notes.
 class MainViewGuiTest : public QObject {
@@ -22,6 +41,7 @@ private Q_SLOTS:
     void init();
     void cleanup();
     void showsTheStoredNotesInOrder();
+    void favouriteStarStandsOutFromBothCardColours();
     void typingNarrowsTheGrid();
     void clickingACardOpensIt();
     void longPressTurnsACardOver();
@@ -141,6 +161,30 @@ void MainViewGuiTest::showsTheStoredNotesInOrder()
     QCOMPARE(cards().last()->findChild<QQuickItem *>("previewText")->property("text").toString(),
              "grocery list, milk");
     QCOMPARE(first->height(), 150.0);
+}
+
+void MainViewGuiTest::favouriteStarStandsOutFromBothCardColours()
+{
+    // A favourite plain note beside the favourite to-do list of the fixture.
+    storeNote("plain favourite", "marked", 1, 1, 60);
+    auto *viewState = m_view->rootObject()->property("viewState").value<MainView *>();
+    viewState->loadNotes();
+    QTRY_COMPARE(cards().size(), 4);
+    QStringList types;
+    for (const QString &noteId : {QStringLiteral("favourite"), QStringLiteral("plain favourite")}) {
+        QQuickItem *card = cardOf(noteId);
+        QQuickItem *star = card->findChild<QQuickItem *>("favoriteMark");
+        QVERIFY(star->isVisible());
+        QCOMPARE(star->opacity(), 1.0);
+        const QColor drawn = star->property("color").value<QColor>();
+        const QColor fill = card->findChild<QQuickItem *>("cardFront")->property("color").value<QColor>();
+        const double ratio = contrastRatio(drawn, fill);
+        QVERIFY2(ratio >= 3.0, qPrintable(QString("%1 on %2: %3:1").arg(drawn.name(), fill.name()).arg(ratio)));
+        types << fill.name();
+    }
+    // One blue card and one yellow card were checked.
+    QCOMPARE(types.size(), 2);
+    QVERIFY(types.at(0) != types.at(1));
 }
 
 void MainViewGuiTest::typingNarrowsTheGrid()
