@@ -295,6 +295,7 @@ void MainView::refreshModel()
     } else {
         // Another grid screen of the same state may have taken a newer list.
         m_searchCache->update(m_notes);
+        m_searchCache->foldPending();
         const QByteArray needle = NoteSearchCache::foldedNeedle(m_searchText);
         std::vector<uint32_t> shown;
         for (uint32_t position : m_sortedOrder) {

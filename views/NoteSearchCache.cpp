@@ -3,7 +3,9 @@
 #include "AppState.h"
 #include "Utf8.h"
 
+#include <QElapsedTimer>
 #include <QHash>
+#include <QTimer>
 #include <QStringView>
 #include <cstring>
 
@@ -111,10 +113,6 @@ QByteArray NoteSearchCache::foldedNeedle(const QString &searchText)
 NoteSearchCache::Entry NoteSearchCache::entryFor(const QByteArray &content)
 {
     Entry entry;
-    if (isAscii(content)) {
-        entry.kind = Kind::InPlace;
-        return entry;
-    }
     const std::optional<QString> text = strictUtf8(content);
     if (!text)
         return entry;
@@ -150,20 +148,66 @@ void NoteSearchCache::update(const QList<Note> &notes)
             }
             old = oldPositions.value(note.id, -1);
         }
-        if (old >= 0 && m_notes.at(old).content == note.content)
+        if (old >= 0 && m_notes.at(old).content == note.content) {
             entries.push_back(m_entries[size_t(old)]);   // shares the folded text
-        else
-            entries.push_back(entryFor(note.content));
+        } else {
+            Entry entry;
+            entry.kind = isAscii(note.content) ? Kind::InPlace : Kind::Pending;
+            entries.push_back(entry);
+        }
     }
     m_entries = std::move(entries);
     m_notes = notes;
+    m_pending.clear();
+    for (size_t i = m_entries.size(); i > 0; --i) {
+        if (m_entries[i - 1].kind == Kind::Pending)
+            m_pending.push_back(uint32_t(i - 1));
+    }
+    schedule();
+}
+
+void NoteSearchCache::schedule()
+{
+    if (m_pending.empty() || m_scheduled)
+        return;
+    m_scheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        m_scheduled = false;
+        foldSome();
+        schedule();
+    });
+}
+
+void NoteSearchCache::foldSome()
+{
+    // A few milliseconds at a time, so a frame or a key is never held up long.
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!m_pending.empty() && elapsed.nsecsElapsed() < 4'000'000) {
+        for (int i = 0; i < 64 && !m_pending.empty(); ++i)
+            foldNext();
+    }
+}
+
+void NoteSearchCache::foldNext()
+{
+    const uint32_t position = m_pending.back();
+    m_pending.pop_back();
+    m_entries[position] = entryFor(m_notes.at(position).content);
+}
+
+void NoteSearchCache::foldPending()
+{
+    while (!m_pending.empty())
+        foldNext();
 }
 
 bool NoteSearchCache::matches(qsizetype position, QByteArrayView needle) const
 {
     const Entry &entry = m_entries[size_t(position)];
     switch (entry.kind) {
-    case Kind::NotUtf8: return false;
+    case Kind::NotUtf8:
+    case Kind::Pending: return false;
     case Kind::InPlace:
         return needle.isEmpty() || containsAsciiFolded(m_notes.at(position).content, needle);
     case Kind::Copied: return needle.isEmpty() || containsBytes(entry.folded, needle);

@@ -18,6 +18,10 @@ class AppState;
 //
 // Content that folds to itself apart from ASCII letters keeps no copy: it is
 // searched in place with ASCII letters compared without case.
+//
+// Other content is folded a little at a time while the event loop is idle,
+// so the grid's first frame does not wait for it; a search that comes sooner
+// folds what is left first.
 class NoteSearchCache : public QObject {
     Q_OBJECT
 
@@ -34,6 +38,9 @@ public:
 
     // The search text in the compared form; empty for an empty text.
     static QByteArray foldedNeedle(const QString &searchText);
+    // Folds every note still waiting; matches() needs it.
+    void foldPending();
+    bool hasPending() const { return !m_pending.empty(); }
     // Whether the note at `position` of the list holds the folded needle. A
     // note whose content is not UTF-8 never matches.
     bool matches(qsizetype position, QByteArrayView needle) const;
@@ -42,14 +49,19 @@ public:
     qsizetype copiedTexts() const;
 
 private:
-    enum class Kind : uint8_t { NotUtf8, InPlace, Copied };
+    enum class Kind : uint8_t { NotUtf8, InPlace, Copied, Pending };
     struct Entry {
         QByteArray folded;   // only for Copied
         Kind kind = Kind::NotUtf8;
     };
 
     static Entry entryFor(const QByteArray &content);
+    void foldSome();
+    void foldNext();
+    void schedule();
 
     QList<Note> m_notes;   // the list the entries describe, shared with its owner
     std::vector<Entry> m_entries;
+    std::vector<uint32_t> m_pending;   // positions still to fold, the next last
+    bool m_scheduled = false;
 };
