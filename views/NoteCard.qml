@@ -100,29 +100,38 @@ Item {
             angle: 180
         }
 
-        Row {
-            id: buttons
-            anchors.centerIn: parent
-            readonly property real gap: (back.width - 3 * 32) / 4
-            spacing: gap
+        // The buttons exist only while the back shows: a grid of cards
+        // builds none for the faces nobody turns.
+        Loader {
+            objectName: "cardBackButtons"
+            anchors.fill: parent
+            active: back.visible
+            sourceComponent: Item {
+                Row {
+                    id: buttons
+                    anchors.centerIn: parent
+                    readonly property real gap: (back.width - 3 * 32) / 4
+                    spacing: gap
 
-            CardButton {
-                objectName: "turnBackButton"
-                symbol: "arrow.uturn.backward"
-                tint: "#1f6fd1"
-                onClicked: card.cardState.flip()
-            }
-            CardButton {
-                objectName: "favoriteButton"
-                symbol: card.isFavorite ? "star.fill" : "star"
-                tint: "#d93a32"
-                onClicked: card.cardState.toggleFavorite()
-            }
-            CardButton {
-                objectName: "deleteButton"
-                symbol: "trash"
-                tint: "#d93a32"
-                onClicked: card.cardState.showDeleteConfirmation = true
+                    CardButton {
+                        objectName: "turnBackButton"
+                        symbol: "arrow.uturn.backward"
+                        tint: "#1f6fd1"
+                        onClicked: card.cardState.flip()
+                    }
+                    CardButton {
+                        objectName: "favoriteButton"
+                        symbol: card.isFavorite ? "star.fill" : "star"
+                        tint: "#d93a32"
+                        onClicked: card.cardState.toggleFavorite()
+                    }
+                    CardButton {
+                        objectName: "deleteButton"
+                        symbol: "trash"
+                        tint: "#d93a32"
+                        onClicked: card.cardState.showDeleteConfirmation = true
+                    }
+                }
             }
         }
     }
