@@ -71,7 +71,6 @@ public:
     // card is scrolled into view; dropped when the note leaves the grid.
     Q_INVOKABLE NoteCard *cardStateForRow(int row);
     NoteCard *existingCardState(const QString &noteId) const { return m_cardStates.value(noteId).card; }
-    qsizetype cardStateCount() const { return m_cardStates.size(); }
 
     // The sync button's action: starts startSync() and returns at once.
     Q_INVOKABLE void sync();

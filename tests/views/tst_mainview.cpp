@@ -25,6 +25,7 @@ private Q_SLOTS:
     void modelSignalsReplayToTheNewRows_data();
     void modelSignalsReplayToTheNewRows();
     void searchCacheFollowsChangedContentOnly();
+    void cardStatesLiveAsLongAsTheirNotesAreShown();
     void adaptiveColumns_data();
     void adaptiveColumns();
 };
@@ -386,6 +387,35 @@ void MainViewTest::searchCacheFollowsChangedContentOnly()
     QCOMPARE(cache->copiedTexts(), 1);
     view.setSearchText(QString::fromUtf8("\xc3\xa9" "cole"));
     QCOMPARE(idsOf(view.filteredNotes()), QStringList{"c"});
+}
+
+void MainViewTest::cardStatesLiveAsLongAsTheirNotesAreShown()
+{
+    AppState state;
+    MainView view;
+    view.setAppState(&state);
+    state.setNotes({makeNote("a", "apple", 1, 0, 300), makeNote("b", "banana", 1, 0, 200)});
+    NoteCard *card = view.cardStateForRow(1);
+    QCOMPARE(card->note().id, "b");
+    QCOMPARE(view.cardStateForRow(1), card);
+    card->flip();
+
+    // A reload keeps the state and hands it the note's new version, even
+    // when the note has moved to another row.
+    state.setNotes({makeNote("b", "banana", 1, 1, 900), makeNote("a", "apple", 1, 0, 300)});
+    QCOMPARE(view.existingCardState("b"), card);
+    QCOMPARE(view.cardStateForRow(0), card);
+    QVERIFY(card->isFlipped());
+    QVERIFY(card->localIsFavorite());
+
+    // A search that hides the note discards its card's state.
+    view.setSearchText("apple");
+    QCOMPARE(view.existingCardState("b"), nullptr);
+    view.setSearchText("");
+    NoteCard *fresh = view.cardStateForRow(0);
+    QCOMPARE(fresh->note().id, "b");
+    QVERIFY(!fresh->isFlipped());
+    QCOMPARE(view.cardStateForRow(2), nullptr);
 }
 
 void MainViewTest::adaptiveColumns_data()
