@@ -1,7 +1,7 @@
 #include "NoteListModel.h"
 
-#include <QHash>
-#include <QStringView>
+#include "NoteIdMatcher.h"
+
 #include <algorithm>
 #include <numeric>
 
@@ -158,19 +158,13 @@ void NoteListModel::setRows(const QList<Note> &source, std::vector<uint32_t> row
         for (size_t row = 0; row < oldCount; ++row)
             targets[row] = rowOfPosition[m_rows[row]];
     } else {
-        // A reload mostly returns the same notes in the same rows.
-        bool inPlace = oldCount == newCount;
-        for (size_t row = 0; inPlace && row < oldCount; ++row) {
-            inPlace = noteAt(int(row)).id == source.at(rows[row]).id;
-            targets[row] = int32_t(row);
-        }
-        if (!inPlace) {
-            QHash<QStringView, int32_t> rowById;
-            rowById.reserve(qsizetype(newCount));
-            for (size_t row = 0; row < newCount; ++row)
-                rowById.insert(source.at(rows[row]).id, int32_t(row));
-            for (size_t row = 0; row < oldCount; ++row)
-                targets[row] = rowById.value(noteAt(int(row)).id, -1);
+        NoteIdMatcher matcher(qsizetype(oldCount), [this](qsizetype row) -> const QString & {
+            return noteAt(int(row)).id;
+        });
+        for (size_t row = 0; row < newCount; ++row) {
+            const qsizetype old = matcher.find(source.at(rows[row]).id);
+            if (old >= 0)
+                targets[size_t(old)] = int32_t(row);
         }
     }
 

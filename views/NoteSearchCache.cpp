@@ -1,12 +1,11 @@
 #include "NoteSearchCache.h"
 
 #include "AppState.h"
+#include "NoteIdMatcher.h"
 #include "Utf8.h"
 
 #include <QElapsedTimer>
-#include <QHash>
 #include <QTimer>
-#include <QStringView>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -132,22 +131,12 @@ void NoteSearchCache::update(const QList<Note> &notes)
         return;
     std::vector<Entry> entries;
     entries.reserve(size_t(notes.size()));
-    // A reload mostly returns the same notes in the same places; the
-    // identifiers are looked up only once a place differs.
-    QHash<QStringView, qsizetype> oldPositions;
+    NoteIdMatcher matcher(m_notes.size(), [this](qsizetype position) -> const QString & {
+        return m_notes.at(position).id;
+    });
     for (qsizetype i = 0; i < notes.size(); ++i) {
         const Note &note = notes.at(i);
-        qsizetype old = -1;
-        if (i < m_notes.size() && m_notes.at(i).id == note.id) {
-            old = i;
-        } else if (!m_notes.isEmpty()) {
-            if (oldPositions.isEmpty()) {
-                oldPositions.reserve(m_notes.size());
-                for (qsizetype j = 0; j < m_notes.size(); ++j)
-                    oldPositions.insert(m_notes.at(j).id, j);
-            }
-            old = oldPositions.value(note.id, -1);
-        }
+        const qsizetype old = matcher.find(note.id);
         if (old >= 0 && m_notes.at(old).content == note.content) {
             entries.push_back(m_entries[size_t(old)]);   // shares the folded text
         } else {
