@@ -7,6 +7,7 @@
 #include "Utf8.h"
 
 #include <QMetaObject>
+#include <QQmlEngine>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -18,18 +19,6 @@ bool comesBefore(const Note &a, const Note &b)
     if (a.isfavorite != b.isfavorite)
         return a.isfavorite > b.isfavorite;
     return a.lastModifiedDate > b.lastModifiedDate;
-}
-
-// Null for content that is not UTF-8: such a note never matches a search.
-QString searchableContent(const QByteArray &content)
-{
-    const std::optional<QString> text = strictUtf8(content);
-    if (!text)
-        return QString();
-    QString form = MainView::searchForm(*text);
-    if (form.isNull())
-        form = QString(QLatin1String(""));   // empty, but not null
-    return form;
 }
 
 ServerResult syncUnavailable()
@@ -50,11 +39,12 @@ void MainView::setAppState(AppState *state)
     m_appState = state;
     if (state) {
         m_notesConnection = connect(state, &AppState::notesChanged, this, [this] {
-            rebuildCache();
+            takeNotes();
             refreshModel();
         });
     }
-    rebuildCache();
+    m_searchCache = NoteSearchCache::of(state);
+    takeNotes();
     refreshModel();
     Q_EMIT appStateChanged();
 }
@@ -267,48 +257,111 @@ QList<Note> MainView::filterNotes(const QList<Note> &notes, const QString &searc
     return kept;
 }
 
-QList<Note> MainView::filteredNotes() const
+void MainView::takeNotes()
 {
-    QList<Note> shown;
-    if (!m_appState)
-        return shown;
-    const QList<Note> &notes = m_appState->notes();
-    shown.reserve(qsizetype(m_sortedOrder.size()));
-    if (m_searchText.isEmpty()) {
-        for (qsizetype index : m_sortedOrder)
-            shown.append(notes.at(index));
-        return shown;
+    m_notes = m_appState ? m_appState->notes() : QList<Note>();
+    if (m_searchCache)
+        m_searchCache->update(m_notes);
+    findCardNotes();
+    // The order's keys side by side: sorting them touches no note.
+    struct Key {
+        int64_t isfavorite;
+        int64_t lastModifiedDate;
+        uint32_t position;
+    };
+    std::vector<Key> keys;
+    keys.reserve(size_t(m_notes.size()));
+    for (qsizetype i = 0; i < m_notes.size(); ++i) {
+        const Note &note = m_notes.at(i);
+        keys.push_back({note.isfavorite, note.lastModifiedDate, uint32_t(i)});
     }
-    const QString needle = searchForm(m_searchText);
-    // The texts are kept in display order, so the scan walks them in turn.
-    for (size_t position = 0; position < m_sortedOrder.size(); ++position) {
-        const QString &text = m_searchableText[position];
-        if (!text.isNull() && text.contains(needle))
-            shown.append(notes.at(m_sortedOrder[position]));
-    }
-    return shown;
-}
-
-void MainView::rebuildCache()
-{
-    m_sortedOrder.clear();
-    m_searchableText.clear();
-    if (!m_appState)
-        return;
-    const QList<Note> &notes = m_appState->notes();
-    m_sortedOrder.resize(size_t(notes.size()));
-    for (qsizetype i = 0; i < notes.size(); ++i)
-        m_sortedOrder[size_t(i)] = i;
-    std::stable_sort(m_sortedOrder.begin(), m_sortedOrder.end(),
-                     [&notes](qsizetype a, qsizetype b) { return comesBefore(notes.at(a), notes.at(b)); });
-    m_searchableText.reserve(m_sortedOrder.size());
-    for (qsizetype index : m_sortedOrder)
-        m_searchableText.push_back(searchableContent(notes.at(index).content));
+    // Equal keys keep the shared list's order, as sortNotes does.
+    std::sort(keys.begin(), keys.end(), [](const Key &a, const Key &b) {
+        if (a.isfavorite != b.isfavorite)
+            return a.isfavorite > b.isfavorite;
+        if (a.lastModifiedDate != b.lastModifiedDate)
+            return a.lastModifiedDate > b.lastModifiedDate;
+        return a.position < b.position;
+    });
+    m_sortedOrder.resize(keys.size());
+    for (size_t i = 0; i < keys.size(); ++i)
+        m_sortedOrder[i] = keys[i].position;
 }
 
 void MainView::refreshModel()
 {
-    m_filteredModel.setNotes(filteredNotes());
+    if (m_searchText.isEmpty() || !m_searchCache) {
+        m_filteredModel.setRows(m_notes, m_sortedOrder);
+    } else {
+        // Another grid screen of the same state may have taken a newer list.
+        m_searchCache->update(m_notes);
+        m_searchCache->foldPending();
+        const QByteArray needle = NoteSearchCache::foldedNeedle(m_searchText);
+        std::vector<uint32_t> shown;
+        for (uint32_t position : m_sortedOrder) {
+            if (m_searchCache->matches(position, needle))
+                shown.push_back(position);
+        }
+        m_filteredModel.setRows(m_notes, std::move(shown));
+    }
+    keepCardStatesOfShownNotes();
+}
+
+NoteCard *MainView::cardStateForRow(int row)
+{
+    if (row < 0 || row >= m_filteredModel.count())
+        return nullptr;
+    const Note &note = m_filteredModel.noteAt(row);
+    const auto existing = m_cardStates.constFind(note.id);
+    if (existing != m_cardStates.cend())
+        return existing->card;
+    auto *card = new NoteCard(this);
+    QQmlEngine::setObjectOwnership(card, QQmlEngine::CppOwnership);
+    card->setNote(note);
+    const QString noteId = note.id;
+    connect(card, &NoteCard::tap, this, [this, noteId] { openNote(noteId); });
+    connect(card, &NoteCard::flipBack, this, &MainView::loadNotes);
+    connect(card, &NoteCard::deleteConfirmed, this, [this, noteId] { deleteNoteAndReload(noteId); });
+    m_cardStates.insert(noteId, CardSlot{card, qsizetype(m_filteredModel.positions()[size_t(row)])});
+    return card;
+}
+
+void MainView::findCardNotes()
+{
+    // A reload mostly keeps each note in its place; the identifiers are
+    // looked up only once one has moved.
+    QHash<QStringView, qsizetype> positionById;
+    for (auto it = m_cardStates.begin(); it != m_cardStates.end(); ++it) {
+        const qsizetype position = it->position;
+        if (position >= 0 && position < m_notes.size() && m_notes.at(position).id == it.key())
+            continue;
+        if (positionById.isEmpty()) {
+            positionById.reserve(m_notes.size());
+            for (qsizetype i = 0; i < m_notes.size(); ++i)
+                positionById.insert(m_notes.at(i).id, i);
+        }
+        it->position = positionById.value(it.key(), -1);
+    }
+}
+
+void MainView::keepCardStatesOfShownNotes()
+{
+    if (m_cardStates.isEmpty())
+        return;
+    std::vector<int32_t> rowOfPosition(size_t(m_notes.size()), -1);
+    const std::vector<uint32_t> &positions = m_filteredModel.positions();
+    for (size_t row = 0; row < positions.size(); ++row)
+        rowOfPosition[positions[row]] = int32_t(row);
+    for (auto it = m_cardStates.begin(); it != m_cardStates.end();) {
+        const qsizetype position = it->position;
+        if (position < 0 || rowOfPosition[size_t(position)] < 0) {
+            it->card->deleteLater();
+            it = m_cardStates.erase(it);
+        } else {
+            it->card->setNote(m_notes.at(position));
+            ++it;
+        }
+    }
 }
 
 int MainView::adaptiveColumnCount(qreal width, qreal minimum, qreal spacing)

@@ -2,17 +2,21 @@
 
 #include "AppState.h"
 #include "EmailConfigView.h"
+#include "NoteCard.h"
 #include "NoteListModel.h"
+#include "NoteSearchCache.h"
 #include "ServerResult.h"
 #include "SyncManager.h"
 
 #include <QCoro/QCoroTask>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QQmlParserStatus>
 #include <QString>
 #include <QtQml/qqmlregistration.h>
+#include <cstdint>
 #include <vector>
 
 // The note grid: loads the notes into the shared state, orders and narrows
@@ -49,9 +53,9 @@ public:
     void setNoEmailConfiguration(bool value);
 
     // The notes shown: the shared notes, ordered by sortNotes, then narrowed
-    // by filterNotes while the search text is not empty. Computed from a
-    // cache of each note's searchable text, with the same result.
-    QList<Note> filteredNotes() const;
+    // by filterNotes while the search text is not empty. Computed from the
+    // folded texts the shared state keeps, with the same result.
+    QList<Note> filteredNotes() const { return m_filteredModel.notes(); }
     NoteListModel *filteredNotesModel() { return &m_filteredModel; }
 
     // Reads the notes from the store; they reach the shared state on the next
@@ -61,6 +65,12 @@ public:
     Q_INVOKABLE void deleteNoteAndReload(const QString &noteId);
     // What a card's click does: opens that note's editor.
     Q_INVOKABLE void openNote(const QString &noteId);
+
+    // The state of the card shown for a note: made when the note's card first
+    // appears and kept while the note stays in the grid, whether or not its
+    // card is scrolled into view; dropped when the note leaves the grid.
+    Q_INVOKABLE NoteCard *cardStateForRow(int row);
+    NoteCard *existingCardState(const QString &noteId) const { return m_cardStates.value(noteId).card; }
 
     // The sync button's action: starts startSync() and returns at once.
     Q_INVOKABLE void sync();
@@ -98,8 +108,10 @@ Q_SIGNALS:
     void noEmailConfigurationChanged();
 
 private:
-    void rebuildCache();
+    void takeNotes();
     void refreshModel();
+    void findCardNotes();
+    void keepCardStatesOfShownNotes();
     void setIsRotating(bool rotating);
     void setSyncMessageOnMac(const QString &message);
     // Shows the message and clears whatever stands half a second later.
@@ -114,9 +126,15 @@ private:
     QString m_syncMessageOnMac;
     bool m_noEmailConfiguration = false;
 
-    // The shared list's indices in display order, and for each position the
-    // note's searchable text (null when the content is not UTF-8).
-    std::vector<qsizetype> m_sortedOrder;
-    std::vector<QString> m_searchableText;
+    // The shared list as last taken (shared, not copied), and its positions
+    // in display order.
+    QList<Note> m_notes;
+    std::vector<uint32_t> m_sortedOrder;
+    QPointer<NoteSearchCache> m_searchCache;
     NoteListModel m_filteredModel;
+    struct CardSlot {
+        NoteCard *card = nullptr;
+        qsizetype position = -1;   // the note's place in m_notes
+    };
+    QHash<QString, CardSlot> m_cardStates;
 };

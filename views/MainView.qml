@@ -80,6 +80,7 @@ Item {
                     sourceSize: Qt.size(96, 96)
                     Layout.preferredWidth: 48
                     Layout.preferredHeight: 48
+                    Layout.minimumWidth: 48
                     fillMode: Image.Stretch
                     smooth: true
                 }
@@ -88,22 +89,29 @@ Item {
                     id: searchBar
                     objectName: "searchBar"
                     Layout.preferredWidth: 320
+                    Layout.minimumWidth: 320
+                    Layout.maximumWidth: 320
                     Layout.preferredHeight: 32
                 }
 
-                Item { Layout.fillWidth: true }
-
-                // The service's answer to the last sync, for half a second.
+                // The service's answer to the last sync, for half a second. It
+                // takes the room between the search field and the buttons and
+                // stands beside the sync button; a longer text is cut short.
                 Item {
                     id: syncMessageSlot
                     objectName: "syncMessageSlot"
-                    Layout.preferredWidth: syncMessage.implicitWidth
+                    Layout.fillWidth: true
+                    Layout.minimumWidth: 0
                     Layout.preferredHeight: 32
 
                     Text {
                         id: syncMessage
                         objectName: "syncMessage"
                         anchors.verticalCenter: parent.verticalCenter
+                        width: parent.width
+                        horizontalAlignment: Text.AlignRight
+                        elide: Text.ElideRight
+                        maximumLineCount: 1
                         text: mainState.syncMessageOnMac
                         textFormat: Text.PlainText
                         color: "green"
@@ -115,6 +123,7 @@ Item {
                     id: syncButtonSlot
                     objectName: "syncButtonSlot"
                     Layout.preferredWidth: 32
+                    Layout.minimumWidth: 32
                     Layout.preferredHeight: 32
 
                     Button {
@@ -171,6 +180,7 @@ Item {
 
                 HeaderButton {
                     objectName: "newNoteButton"
+                    Layout.minimumWidth: 32
                     symbol: "plus"
                     onClicked: mainState.addNewNote()
                 }
@@ -202,22 +212,17 @@ Item {
 
             delegate: Item {
                 id: cell
-                required property var note
+                required property int index
                 required property string noteId
                 width: grid.cellWidth
                 height: grid.cellHeight
 
                 NoteCard {
-                    id: card
                     objectName: "noteCard"
                     width: cell.width - grid.columnSpacing
-                    note: cell.note
-                    Connections {
-                        target: card.cardState
-                        function onTap() { mainState.openNote(cell.noteId) }
-                        function onFlipBack() { mainState.loadNotes() }
-                        function onDeleteConfirmed() { mainState.deleteNoteAndReload(cell.noteId) }
-                    }
+                    // Kept by the grid's state for the note, so a cell made
+                    // again after scrolling shows the card as it was left.
+                    cardState: mainState.cardStateForRow(cell.index)
                 }
             }
 

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QLocale>
 #include <QStringList>
+#include <nlohmann/json.hpp>
 
 namespace {
 
@@ -69,13 +70,24 @@ QString plainPreview(const QString &text)
     return kept.join(QStringLiteral(", "));
 }
 
+// What went wrong with a to-do list's stored form, in words for the user
+// rather than the decoder's.
+QString todoDecodeProblem(const QByteArray &content)
+{
+    if (content.trimmed().isEmpty())
+        return QStringLiteral("The list is empty.");
+    if (!nlohmann::json::accept(content.cbegin(), content.cend()))
+        return QStringLiteral("The data is not in the right format.");
+    return QStringLiteral("The data is not a list of to-do items.");
+}
+
 QString todoPreview(const QByteArray &content)
 {
     QList<TodoItem> items;
     try {
         items = decodeTodoItems(content);
-    } catch (const std::exception &error) {
-        return QStringLiteral("Error parsing JSON: ") + QString::fromUtf8(error.what());
+    } catch (const std::exception &) {
+        return QStringLiteral("Error parsing JSON: ") + todoDecodeProblem(content);
     }
     QStringList kept;
     for (const TodoItem &item : items) {

@@ -16,6 +16,7 @@ class Theme : public QObject {
     Q_PROPERTY(QColor cardBGColor READ cardBGColor CONSTANT FINAL)
     Q_PROPERTY(QColor customizeBlueColor READ customizeBlueColor CONSTANT FINAL)
     Q_PROPERTY(QColor customizeYellowColor READ customizeYellowColor CONSTANT FINAL)
+    Q_PROPERTY(QColor favoriteMarkColor READ favoriteMarkColor CONSTANT FINAL)
     Q_PROPERTY(QString iconFontFamily READ iconFontFamily CONSTANT FINAL)
 
 public:
@@ -32,6 +33,10 @@ public:
     QColor cardBGColor() const { return color(QStringLiteral("CardBGColor")); }
     QColor customizeBlueColor() const { return color(QStringLiteral("CustomizeBlueColor")); }
     QColor customizeYellowColor() const { return color(QStringLiteral("CustomizeYellowColor")); }
+
+    // The star on a card's front: dark enough to stand out at 3:1 or more
+    // from every card colour.
+    static QColor favoriteMarkColor() { return QColor::fromRgb(0xB4, 0x53, 0x09); }
 
     // Family name of the loaded icon font (its own name if loading failed, so
     // the fallback is at least a readable box rather than a wrong letter).

@@ -22,6 +22,10 @@ private Q_SLOTS:
     void deleteNoteAndReload();
     void deletingAMissingNotePrintsAndKeepsTheList();
     void modelKeepsRowsOfNotesThatStay();
+    void modelSignalsReplayToTheNewRows_data();
+    void modelSignalsReplayToTheNewRows();
+    void searchCacheFollowsChangedContentOnly();
+    void cardStatesLiveAsLongAsTheirNotesAreShown();
     void adaptiveColumns_data();
     void adaptiveColumns();
 };
@@ -255,6 +259,163 @@ void MainViewTest::modelKeepsRowsOfNotesThatStay()
         ids << model.noteIdAt(row);
     QCOMPARE(ids, (QStringList{"c", "a", "e", "d"}));
     QCOMPARE(model.data(model.index(0), NoteListModel::IsFavoriteRole).toLongLong(), 1);
+}
+
+// The rows as a view sees them: rebuilt from the model's notices alone.
+class ReplayedRows : public QObject {
+public:
+    explicit ReplayedRows(NoteListModel *model) : m_model(model)
+    {
+        connect(model, &QAbstractItemModel::modelReset, this, [this] { takeAll(); });
+        connect(model, &QAbstractItemModel::rowsRemoved, this,
+                [this](const QModelIndex &, int first, int last) { ids.remove(first, last - first + 1); });
+        connect(model, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex &, int first, int last) {
+            for (int row = first; row <= last; ++row)
+                ids.insert(row, m_model->noteIdAt(row));
+        });
+        connect(model, &QAbstractItemModel::rowsMoved, this,
+                [this](const QModelIndex &, int first, int, const QModelIndex &, int destination) {
+                    ids.move(first, destination > first ? destination - 1 : destination);
+                });
+        connect(model, &QAbstractItemModel::dataChanged, this,
+                [this](const QModelIndex &first, const QModelIndex &last) { changes += last.row() - first.row() + 1; });
+        takeAll();
+    }
+    void takeAll()
+    {
+        ids.clear();
+        for (int row = 0; row < m_model->rowCount(); ++row)
+            ids << m_model->noteIdAt(row);
+        ++resets;
+    }
+    QStringList ids;
+    int resets = -1;
+    int changes = 0;
+
+private:
+    NoteListModel *m_model;
+};
+
+Notes notesNamed(const QString &ids, const QString &changed = QString())
+{
+    Notes notes;
+    for (QChar id : ids)
+        notes << makeNote(id, changed.contains(id) ? "changed" : "same");
+    return notes;
+}
+
+void MainViewTest::modelSignalsReplayToTheNewRows_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<QString>("changed");
+    QTest::addColumn<bool>("reset");
+
+    QTest::newRow("unchanged") << "abcdefgh" << "abcdefgh" << "" << false;
+    QTest::newRow("one changed note") << "abcdefgh" << "abcdefgh" << "e" << false;
+    QTest::newRow("one note to the top") << "abcdefgh" << "gabcdefh" << "g" << false;
+    QTest::newRow("one note to the bottom") << "abcdefgh" << "bcdefgha" << "" << false;
+    QTest::newRow("two swapped") << "abcdefgh" << "abcfedgh" << "" << false;
+    QTest::newRow("one deleted, one new") << "abcdefgh" << "abdefxgh" << "" << false;
+    QTest::newRow("runs in and out") << "abcdefghij" << "xyabefghzj" << "" << false;
+    QTest::newRow("most rows leave") << "abcdefgh" << "ah" << "" << true;
+    QTest::newRow("most rows come in") << "ab" << "axyzwvbu" << "" << true;
+    QTest::newRow("reversed") << "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFG"
+                              << "GFEDCBA9876543210zyxwvutsrqponmlkjihgfedcba" << "" << true;
+    QTest::newRow("from nothing") << "" << "abc" << "" << true;
+    QTest::newRow("to nothing") << "abc" << "" << "" << true;
+}
+
+void MainViewTest::modelSignalsReplayToTheNewRows()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QFETCH(QString, changed);
+    QFETCH(bool, reset);
+    NoteListModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.setNotes(notesNamed(before));
+    ReplayedRows replayed(&model);
+    model.setNotes(notesNamed(after, changed));
+
+    QStringList expected;
+    for (QChar id : after)
+        expected << QString(id);
+    QCOMPARE(replayed.ids, expected);
+    QCOMPARE(idsOf(model.notes()), expected);
+    QCOMPARE(replayed.resets > 0, reset);
+    if (!reset) {
+        // Every note whose content differs is reported, and nothing else.
+        for (QChar id : changed)
+            QCOMPARE(model.notes().at(after.indexOf(id)).content, QByteArray("changed"));
+        QCOMPARE(replayed.changes, int(changed.size()));
+    }
+}
+
+void MainViewTest::searchCacheFollowsChangedContentOnly()
+{
+    AppState state;
+    MainView view;
+    view.setAppState(&state);
+    state.setNotes({makeNote("a", "Apple"), makeNote("b", QByteArray("\xc3\x89T\xc3\x89")),
+                    makeNote("c", "pear")});
+    view.setSearchText(QString::fromUtf8("\xc3\xa9t\xc3\xa9"));
+    QCOMPARE(idsOf(view.filteredNotes()), QStringList{"b"});
+    // A reload with one note changed: the new content is searched, not the old.
+    state.setNotes({makeNote("a", "Apple"), makeNote("b", "pear"), makeNote("c", QByteArray("l'\xc3\xa9t\xc3\xa9"))});
+    QCOMPARE(idsOf(view.filteredNotes()), QStringList{"c"});
+    view.setSearchText("PEAR");
+    QCOMPARE(idsOf(view.filteredNotes()), QStringList{"b"});
+    // A second grid screen of the same state searches the same texts.
+    MainView second;
+    second.setAppState(&state);
+    second.setSearchText("apple");
+    QCOMPARE(idsOf(second.filteredNotes()), QStringList{"a"});
+    // Of the three notes, only the composed capitals needed a folded copy.
+    NoteSearchCache *cache = NoteSearchCache::of(&state);
+    QCOMPARE(cache->copiedTexts(), 0);
+    state.setNotes({makeNote("a", QByteArray("\xc3\x89T\xc3\x89")), makeNote("b", "pear")});
+    QCOMPARE(idsOf(second.filteredNotes()), QStringList{});
+    QVERIFY(!cache->hasPending());
+    QCOMPARE(cache->copiedTexts(), 1);
+    // Without a search, the folding waits for the event loop to be idle.
+    second.setSearchText("");
+    view.setSearchText("");
+    state.setNotes({makeNote("c", QByteArray("\xc3\x89" "COLE")), makeNote("b", "pear")});
+    QVERIFY(cache->hasPending());
+    QTRY_VERIFY(!cache->hasPending());
+    QCOMPARE(cache->copiedTexts(), 1);
+    view.setSearchText(QString::fromUtf8("\xc3\xa9" "cole"));
+    QCOMPARE(idsOf(view.filteredNotes()), QStringList{"c"});
+}
+
+void MainViewTest::cardStatesLiveAsLongAsTheirNotesAreShown()
+{
+    AppState state;
+    MainView view;
+    view.setAppState(&state);
+    state.setNotes({makeNote("a", "apple", 1, 0, 300), makeNote("b", "banana", 1, 0, 200)});
+    NoteCard *card = view.cardStateForRow(1);
+    QCOMPARE(card->note().id, "b");
+    QCOMPARE(view.cardStateForRow(1), card);
+    card->flip();
+
+    // A reload keeps the state and hands it the note's new version, even
+    // when the note has moved to another row.
+    state.setNotes({makeNote("b", "banana", 1, 1, 900), makeNote("a", "apple", 1, 0, 300)});
+    QCOMPARE(view.existingCardState("b"), card);
+    QCOMPARE(view.cardStateForRow(0), card);
+    QVERIFY(card->isFlipped());
+    QVERIFY(card->localIsFavorite());
+
+    // A search that hides the note discards its card's state.
+    view.setSearchText("apple");
+    QCOMPARE(view.existingCardState("b"), nullptr);
+    view.setSearchText("");
+    NoteCard *fresh = view.cardStateForRow(0);
+    QCOMPARE(fresh->note().id, "b");
+    QVERIFY(!fresh->isFlipped());
+    QCOMPARE(view.cardStateForRow(2), nullptr);
 }
 
 void MainViewTest::adaptiveColumns_data()

@@ -11,8 +11,27 @@
 #include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
 #include <algorithm>
+#include <cmath>
 
 Q_IMPORT_QML_PLUGIN(TovikNote_ViewsPlugin)
+
+namespace {
+
+// The contrast ratio of two opaque colours as accessibility guidelines define
+// it: relative luminances, lighter over darker, each plus 0.05.
+double contrastRatio(const QColor &a, const QColor &b)
+{
+    const auto luminance = [](const QColor &colour) {
+        const auto channel = [](double value) {
+            return value <= 0.03928 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+} // namespace
 
 // The note grid's QML, shown offscreen over a real store with three notes.
 class MainViewGuiTest : public QObject {
@@ -22,13 +41,17 @@ private Q_SLOTS:
     void init();
     void cleanup();
     void showsTheStoredNotesInOrder();
+    void favouriteStarStandsOutFromBothCardColours();
     void typingNarrowsTheGrid();
     void clickingACardOpensIt();
     void longPressTurnsACardOver();
     void shortOrWanderingPressesDoNotTurnACard();
     void favouriteFromTheBackReordersOnTurningBack();
     void confirmedDeleteRemovesTheCard();
+    void aCardKeepsItsStateWhileItScrolls();
     void plusCreatesANoteAndOpensItsEditor();
+    void headerKeepsItsButtonsBesideALongMessage_data();
+    void headerKeepsItsButtonsBesideALongMessage();
     void tappingTheGridEndsSearchEditing();
 
 private:
@@ -36,7 +59,10 @@ private:
     QStringList shownIds() const;
     QObject *cardState(QQuickItem *card) const { return card->property("cardState").value<QObject *>(); }
     QQuickItem *item(const char *name) const { return itemsNamed(m_view->contentItem(), name).value(0); }
-    void longPress(QQuickItem *target);
+    void longPress(QQuickItem *card);
+    void processPostedEvents();
+    void waitForFrame();
+    QQuickItem *cardOf(const QString &noteId) const;
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<AppState> m_state;
@@ -82,6 +108,15 @@ QList<QQuickItem *> MainViewGuiTest::cards() const
     return shown;
 }
 
+QQuickItem *MainViewGuiTest::cardOf(const QString &noteId) const
+{
+    for (QQuickItem *card : cards()) {
+        if (card->property("note").value<Note>().id == noteId)
+            return card;
+    }
+    return nullptr;
+}
+
 QStringList MainViewGuiTest::shownIds() const
 {
     QStringList ids;
@@ -90,12 +125,30 @@ QStringList MainViewGuiTest::shownIds() const
     return ids;
 }
 
-void MainViewGuiTest::longPress(QQuickItem *target)
+void MainViewGuiTest::longPress(QQuickItem *card)
 {
-    const QPoint at = centreOf(target);
+    // Held until the card has turned, however long a busy machine takes.
+    QObject *state = cardState(card);
+    const bool wasFlipped = state->property("isFlipped").toBool();
+    const QPoint at = centreOf(card);
     QTest::mousePress(m_view.get(), Qt::LeftButton, {}, at);
-    QTest::qWait(700);
+    QTRY_VERIFY(state->property("isFlipped").toBool() != wasFlipped);
     QTest::mouseRelease(m_view.get(), Qt::LeftButton, {}, at);
+}
+
+void MainViewGuiTest::waitForFrame()
+{
+    QSignalSpy frames(m_view.get(), &QQuickWindow::frameSwapped);
+    m_view->update();
+    QVERIFY(frames.wait(10000));
+}
+
+void MainViewGuiTest::processPostedEvents()
+{
+    // Whatever was posted before this marker has run once it runs.
+    bool reached = false;
+    QMetaObject::invokeMethod(this, [&reached] { reached = true; }, Qt::QueuedConnection);
+    QTRY_VERIFY(reached);
 }
 
 void MainViewGuiTest::showsTheStoredNotesInOrder()
@@ -108,6 +161,30 @@ void MainViewGuiTest::showsTheStoredNotesInOrder()
     QCOMPARE(cards().last()->findChild<QQuickItem *>("previewText")->property("text").toString(),
              "grocery list, milk");
     QCOMPARE(first->height(), 150.0);
+}
+
+void MainViewGuiTest::favouriteStarStandsOutFromBothCardColours()
+{
+    // A favourite plain note beside the favourite to-do list of the fixture.
+    storeNote("plain favourite", "marked", 1, 1, 60);
+    auto *viewState = m_view->rootObject()->property("viewState").value<MainView *>();
+    viewState->loadNotes();
+    QTRY_COMPARE(cards().size(), 4);
+    QStringList types;
+    for (const QString &noteId : {QStringLiteral("favourite"), QStringLiteral("plain favourite")}) {
+        QQuickItem *card = cardOf(noteId);
+        QQuickItem *star = card->findChild<QQuickItem *>("favoriteMark");
+        QVERIFY(star->isVisible());
+        QCOMPARE(star->opacity(), 1.0);
+        const QColor drawn = star->property("color").value<QColor>();
+        const QColor fill = card->findChild<QQuickItem *>("cardFront")->property("color").value<QColor>();
+        const double ratio = contrastRatio(drawn, fill);
+        QVERIFY2(ratio >= 3.0, qPrintable(QString("%1 on %2: %3:1").arg(drawn.name(), fill.name()).arg(ratio)));
+        types << fill.name();
+    }
+    // One blue card and one yellow card were checked.
+    QCOMPARE(types.size(), 2);
+    QVERIFY(types.at(0) != types.at(1));
 }
 
 void MainViewGuiTest::typingNarrowsTheGrid()
@@ -144,7 +221,7 @@ void MainViewGuiTest::longPressTurnsACardOver()
     QTRY_VERIFY(!card->findChild<QQuickItem *>("cardFront")->isVisible());
     // A click on the back opens nothing.
     QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(card) + QPoint(0, 50));
-    QTest::qWait(50);
+    processPostedEvents();
     QVERIFY(m_state->currentView() == AppState::AppView::main());
     // The turn-back button brings the front again, once.
     QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(back->findChild<QQuickItem *>("turnBackButton")));
@@ -167,9 +244,8 @@ void MainViewGuiTest::shortOrWanderingPressesDoNotTurnACard()
     QVERIFY(!state->property("isFlipped").toBool());
     QVERIFY(m_state->currentView() == AppState::AppView::main());
 
-    // Released early: a click, which opens the note.
+    // Released at once, well before the half second: a click, which opens the note.
     QTest::mousePress(m_view.get(), Qt::LeftButton, {}, at);
-    QTest::qWait(200);
     QTest::mouseRelease(m_view.get(), Qt::LeftButton, {}, at);
     QVERIFY(!state->property("isFlipped").toBool());
     QTRY_COMPARE(m_state->currentView().noteId, "older");
@@ -186,12 +262,12 @@ void MainViewGuiTest::favouriteFromTheBackReordersOnTurningBack()
     QVERIFY(cardState(card)->property("localIsFavorite").toBool());
     QCOMPARE(DBManager::shared().fetchNote("older").isfavorite, 1);
     // The grid keeps its order until the card is turned back.
-    QTest::qWait(50);
+    processPostedEvents();
     QCOMPARE(shownIds(), (QStringList{"favourite", "newer", "older"}));
     QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(back->findChild<QQuickItem *>("turnBackButton")));
     // Stamped just now, the note is the newest favourite.
     QTRY_COMPARE(shownIds(), (QStringList{"older", "favourite", "newer"}));
-    QVERIFY(cards().first()->findChild<QQuickItem *>("favoriteMark")->isVisible());
+    QTRY_VERIFY(cards().first()->findChild<QQuickItem *>("favoriteMark")->isVisible());
 }
 
 void MainViewGuiTest::confirmedDeleteRemovesTheCard()
@@ -213,6 +289,86 @@ void MainViewGuiTest::confirmedDeleteRemovesTheCard()
     QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(confirm));
     QTRY_COMPARE(shownIds(), (QStringList{"favourite", "older"}));
     QVERIFY(DBManager::shared().fetchNote("newer").isdeleted);
+}
+
+void MainViewGuiTest::aCardKeepsItsStateWhileItScrolls()
+{
+    for (int i = 0; i < 297; ++i)
+        storeNote(QStringLiteral("n%1").arg(i, 3, 10, QLatin1Char('0')), "note " + QByteArray::number(i), 1, 0,
+                  1000 + i);
+    auto *viewState = m_view->rootObject()->property("viewState").value<MainView *>();
+    viewState->loadNotes();
+    QTRY_COMPARE(viewState->filteredNotesModel()->count(), 300);
+    // The favourite, then the newest: the third card is far from the top of the order.
+    const QString noteId = "n294";
+    QQuickItem *card = cardOf(noteId);
+    QVERIFY(card);
+    longPress(card);
+    QQuickItem *back = card->findChild<QQuickItem *>("cardBack");
+    QTRY_COMPARE(back->opacity(), 1.0);
+    QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(back->findChild<QQuickItem *>("favoriteButton")));
+    QVERIFY(cardState(card)->property("localIsFavorite").toBool());
+
+    // Far enough down that the card's cell is gone, then back to the top.
+    QQuickItem *grid = item("noteGrid");
+    QMetaObject::invokeMethod(grid, "positionViewAtEnd");
+    QTRY_VERIFY(!cardOf(noteId));
+    QMetaObject::invokeMethod(grid, "positionViewAtBeginning");
+    QTRY_VERIFY(cardOf(noteId));
+    // The new cell's buttons are laid out when the window next draws.
+    waitForFrame();
+    card = cardOf(noteId);
+    QVERIFY(cardState(card)->property("isFlipped").toBool());
+    QVERIFY(cardState(card)->property("localIsFavorite").toBool());
+    back = card->findChild<QQuickItem *>("cardBack");
+    QTRY_COMPARE(back->opacity(), 1.0);
+    QVERIFY(!card->findChild<QQuickItem *>("cardFront")->isVisible());
+    QQuickItem *favoriteButton = back->findChild<QQuickItem *>("favoriteButton");
+    QCOMPARE(favoriteButton->property("symbol").toString(), "star.fill");
+    QCOMPARE(shownIds().mid(0, 3), (QStringList{"favourite", "n296", "n295"}));
+
+    // Turning it back still reloads the grid: the new favourite goes first.
+    QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(back->findChild<QQuickItem *>("turnBackButton")));
+    QTRY_COMPARE(shownIds().mid(0, 3), (QStringList{noteId, "favourite", "n296"}));
+    QTRY_VERIFY(cardOf(noteId)->findChild<QQuickItem *>("favoriteMark")->isVisible());
+}
+
+void MainViewGuiTest::headerKeepsItsButtonsBesideALongMessage_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::newRow("the narrowest window") << 900;
+    QTest::newRow("a little wider") << 1001;
+    QTest::newRow("wide") << 1600;
+}
+
+void MainViewGuiTest::headerKeepsItsButtonsBesideALongMessage()
+{
+    QFETCH(int, width);
+    m_view->resize(width, 720);
+    QTRY_COMPARE(m_view->rootObject()->width(), qreal(width));
+    // The text a sync would show: two hundred characters of a service's answer.
+    QQuickItem *message = item("syncMessage");
+    const QString longMessage = QString("Synced with the service: ").leftJustified(200, 'x');
+    message->setProperty("text", longMessage);
+
+    const auto sceneRect = [](QQuickItem *target) {
+        return target->mapRectToScene(QRectF(0, 0, target->width(), target->height()));
+    };
+    QTRY_VERIFY(message->property("truncated").toBool());
+    const QRectF plus = sceneRect(item("newNoteButton"));
+    const QRectF sync = sceneRect(item("syncButton"));
+    const QRectF search = sceneRect(item("searchBar"));
+    const QRectF shown = sceneRect(message);
+    QCOMPARE(plus.size(), QSizeF(32, 32));
+    QCOMPARE(sync.size(), QSizeF(32, 32));
+    QCOMPARE(search.size(), QSizeF(320, 32));
+    QCOMPARE(plus.right(), qreal(width - 16));
+    QVERIFY(sync.right() <= plus.left());
+    QCOMPARE(search.left(), 16.0 + 48 + 10);
+    // The message sits between the search field and the sync button, cut short.
+    QVERIFY(shown.left() >= search.right());
+    QVERIFY(shown.right() <= sync.left());
+    QVERIFY(message->property("contentWidth").toReal() <= shown.width());
 }
 
 void MainViewGuiTest::plusCreatesANoteAndOpensItsEditor()

@@ -1,0 +1,213 @@
+#include "NoteSearchCache.h"
+
+#include "AppState.h"
+#include "NoteIdMatcher.h"
+#include "Utf8.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+inline char asciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c;
+}
+
+bool isAscii(QByteArrayView bytes)
+{
+    for (char c : bytes) {
+        if (uchar(c) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+// Whether `text` lower-cased in its ASCII letters alone is `folded`.
+bool equalsAsciiLowered(QByteArrayView text, QByteArrayView folded)
+{
+    if (text.size() != folded.size())
+        return false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (asciiLower(text[i]) != folded[i])
+            return false;
+    }
+    return true;
+}
+
+bool restMatches(const char *at, QByteArrayView needle)
+{
+    for (qsizetype k = 1; k < needle.size(); ++k) {
+        if (asciiLower(at[k]) != needle[k])
+            return false;
+    }
+    return true;
+}
+
+// `needle` in `text` with the ASCII letters of `text` compared as lower case;
+// the needle is already folded. Candidates for the first byte are found
+// sixteen bytes at a time where the processor allows it.
+bool containsAsciiFolded(QByteArrayView text, QByteArrayView needle)
+{
+    if (needle.size() > text.size())
+        return false;
+    const char first = needle[0];
+    const bool letter = first >= 'a' && first <= 'z';
+    const char other = letter ? char(first - ('a' - 'A')) : first;
+    const char *data = text.data();
+    const qsizetype last = text.size() - needle.size();   // last start position
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    const __m128i lower = _mm_set1_epi8(first);
+    const __m128i upper = _mm_set1_epi8(other);
+    for (; i + 16 <= last + 1; i += 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i));
+        unsigned mask = unsigned(_mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(chunk, lower), _mm_cmpeq_epi8(chunk, upper))));
+        while (mask) {
+            const int bit = __builtin_ctz(mask);
+            if (restMatches(data + i + bit, needle))
+                return true;
+            mask &= mask - 1;
+        }
+    }
+#endif
+    for (; i <= last; ++i) {
+        if ((data[i] == first || data[i] == other) && restMatches(data + i, needle))
+            return true;
+    }
+    return false;
+}
+
+bool containsBytes(QByteArrayView text, QByteArrayView needle)
+{
+    return memmem(text.data(), size_t(text.size()), needle.data(), size_t(needle.size())) != nullptr;
+}
+
+} // namespace
+
+NoteSearchCache::NoteSearchCache(QObject *parent) : QObject(parent) {}
+
+NoteSearchCache *NoteSearchCache::of(AppState *state)
+{
+    if (!state)
+        return nullptr;
+    if (auto *cache = state->findChild<NoteSearchCache *>(QString(), Qt::FindDirectChildrenOnly))
+        return cache;
+    return new NoteSearchCache(state);
+}
+
+QByteArray NoteSearchCache::foldedNeedle(const QString &searchText)
+{
+    // Lower-case first, then compose: both sides end in the same canonical
+    // form, so a precomposed and a decomposed letter compare equal.
+    return searchText.toLower().normalized(QString::NormalizationForm_C).toUtf8();
+}
+
+NoteSearchCache::Entry NoteSearchCache::entryFor(const QByteArray &content)
+{
+    Entry entry;
+    const std::optional<QString> text = strictUtf8(content);
+    if (!text)
+        return entry;
+    QByteArray folded = foldedNeedle(*text);
+    if (equalsAsciiLowered(content, folded)) {
+        entry.kind = Kind::InPlace;
+    } else {
+        entry.kind = Kind::Copied;
+        entry.folded = std::move(folded);
+    }
+    return entry;
+}
+
+void NoteSearchCache::update(const QList<Note> &notes)
+{
+    if (describes(notes))
+        return;
+    std::vector<Entry> entries;
+    entries.reserve(size_t(notes.size()));
+    NoteIdMatcher matcher(m_notes.size(), [this](qsizetype position) -> const QString & {
+        return m_notes.at(position).id;
+    });
+    for (qsizetype i = 0; i < notes.size(); ++i) {
+        const Note &note = notes.at(i);
+        const qsizetype old = matcher.find(note.id);
+        if (old >= 0 && m_notes.at(old).content == note.content) {
+            entries.push_back(m_entries[size_t(old)]);   // shares the folded text
+        } else {
+            Entry entry;
+            entry.kind = isAscii(note.content) ? Kind::InPlace : Kind::Pending;
+            entries.push_back(entry);
+        }
+    }
+    m_entries = std::move(entries);
+    m_notes = notes;
+    m_pending.clear();
+    for (size_t i = m_entries.size(); i > 0; --i) {
+        if (m_entries[i - 1].kind == Kind::Pending)
+            m_pending.push_back(uint32_t(i - 1));
+    }
+    schedule();
+}
+
+void NoteSearchCache::schedule()
+{
+    if (m_pending.empty() || m_scheduled)
+        return;
+    m_scheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        m_scheduled = false;
+        foldSome();
+        schedule();
+    });
+}
+
+void NoteSearchCache::foldSome()
+{
+    // A few milliseconds at a time, so a frame or a key is never held up long.
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!m_pending.empty() && elapsed.nsecsElapsed() < 4'000'000) {
+        for (int i = 0; i < 64 && !m_pending.empty(); ++i)
+            foldNext();
+    }
+}
+
+void NoteSearchCache::foldNext()
+{
+    const uint32_t position = m_pending.back();
+    m_pending.pop_back();
+    m_entries[position] = entryFor(m_notes.at(position).content);
+}
+
+void NoteSearchCache::foldPending()
+{
+    while (!m_pending.empty())
+        foldNext();
+}
+
+bool NoteSearchCache::matches(qsizetype position, QByteArrayView needle) const
+{
+    const Entry &entry = m_entries[size_t(position)];
+    switch (entry.kind) {
+    case Kind::NotUtf8:
+    case Kind::Pending: return false;
+    case Kind::InPlace:
+        return needle.isEmpty() || containsAsciiFolded(m_notes.at(position).content, needle);
+    case Kind::Copied: return needle.isEmpty() || containsBytes(entry.folded, needle);
+    }
+    return false;
+}
+
+qsizetype NoteSearchCache::copiedTexts() const
+{
+    qsizetype copied = 0;
+    for (const Entry &entry : m_entries)
+        copied += entry.kind == Kind::Copied ? 1 : 0;
+    return copied;
+}
