@@ -6,6 +6,8 @@
 
 #include <QElapsedTimer>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentMap>
+#include <algorithm>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -84,6 +86,37 @@ bool containsAsciiFolded(QByteArrayView text, QByteArrayView needle)
     return false;
 }
 
+// `text` in the compared form, as UTF-8. A normalisation boundary falls
+// before every ASCII character, since none combines with what precedes it,
+// and lower-casing looks at no neighbour; so only the runs that hold other
+// characters, each with the ASCII character before it that may combine with
+// it, go through the slow Unicode steps, and the rest is lowered byte by byte.
+QByteArray foldedText(const QString &text)
+{
+    QByteArray folded;
+    folded.reserve(text.size() + text.size() / 8);
+    const char16_t *data = reinterpret_cast<const char16_t *>(text.constData());
+    const qsizetype size = text.size();
+    // An ASCII character that no other character follows: it combines with nothing.
+    const auto standsAlone = [data, size](qsizetype i) {
+        return data[i] < 0x80 && (i + 1 == size || data[i + 1] < 0x80);
+    };
+    qsizetype i = 0;
+    while (i < size) {
+        if (standsAlone(i)) {
+            folded += asciiLower(char(data[i]));
+            ++i;
+            continue;
+        }
+        qsizetype end = i + 1;
+        while (end < size && !standsAlone(end))
+            ++end;
+        folded += NoteSearchCache::foldedNeedle(text.sliced(i, end - i));
+        i = end;
+    }
+    return folded;
+}
+
 bool containsBytes(QByteArrayView text, QByteArrayView needle)
 {
     return memmem(text.data(), size_t(text.size()), needle.data(), size_t(needle.size())) != nullptr;
@@ -115,7 +148,7 @@ NoteSearchCache::Entry NoteSearchCache::entryFor(const QByteArray &content)
     const std::optional<QString> text = strictUtf8(content);
     if (!text)
         return entry;
-    QByteArray folded = foldedNeedle(*text);
+    QByteArray folded = foldedText(*text);
     if (equalsAsciiLowered(content, folded)) {
         entry.kind = Kind::InPlace;
     } else {
@@ -187,8 +220,26 @@ void NoteSearchCache::foldNext()
 
 void NoteSearchCache::foldPending()
 {
-    while (!m_pending.empty())
-        foldNext();
+    // A search is waiting: the folding is spread over the thread pool in
+    // runs of positions, each worker writing only the entries of its own run
+    // while this thread waits, so nothing else reads or changes them meanwhile.
+    constexpr size_t run = 512;
+    if (m_pending.size() < 2 * run) {
+        while (!m_pending.empty())
+            foldNext();
+        return;
+    }
+    std::vector<std::pair<size_t, size_t>> runs;
+    for (size_t begin = 0; begin < m_pending.size(); begin += run)
+        runs.emplace_back(begin, std::min(begin + run, m_pending.size()));
+    const QList<Note> &notes = m_notes;
+    const std::vector<uint32_t> &pending = m_pending;
+    std::vector<Entry> &entries = m_entries;
+    QtConcurrent::blockingMap(runs, [&notes, &pending, &entries](const std::pair<size_t, size_t> &range) {
+        for (size_t i = range.first; i < range.second; ++i)
+            entries[pending[i]] = entryFor(notes.at(pending[i]).content);
+    });
+    m_pending.clear();
 }
 
 bool NoteSearchCache::matches(qsizetype position, QByteArrayView needle) const
