@@ -104,8 +104,14 @@ QByteArray foldedText(const QString &text)
     qsizetype i = 0;
     while (i < size) {
         if (standsAlone(i)) {
-            folded += asciiLower(char(data[i]));
-            ++i;
+            qsizetype end = i + 1;
+            while (end < size && standsAlone(end))
+                ++end;
+            const qsizetype at = folded.size();
+            folded.resize(at + (end - i));
+            char *out = folded.data() + at;
+            for (; i < end; ++i)
+                *out++ = asciiLower(char(data[i]));
             continue;
         }
         qsizetype end = i + 1;
