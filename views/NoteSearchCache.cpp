@@ -6,6 +6,8 @@
 
 #include <QElapsedTimer>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentMap>
+#include <algorithm>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -84,6 +86,43 @@ bool containsAsciiFolded(QByteArrayView text, QByteArrayView needle)
     return false;
 }
 
+// `text` in the compared form, as UTF-8. A normalisation boundary falls
+// before every ASCII character, since none combines with what precedes it,
+// and lower-casing looks at no neighbour; so only the runs that hold other
+// characters, each with the ASCII character before it that may combine with
+// it, go through the slow Unicode steps, and the rest is lowered byte by byte.
+QByteArray foldedText(const QString &text)
+{
+    QByteArray folded;
+    folded.reserve(text.size() + text.size() / 8);
+    const char16_t *data = reinterpret_cast<const char16_t *>(text.constData());
+    const qsizetype size = text.size();
+    // An ASCII character that no other character follows: it combines with nothing.
+    const auto standsAlone = [data, size](qsizetype i) {
+        return data[i] < 0x80 && (i + 1 == size || data[i + 1] < 0x80);
+    };
+    qsizetype i = 0;
+    while (i < size) {
+        if (standsAlone(i)) {
+            qsizetype end = i + 1;
+            while (end < size && standsAlone(end))
+                ++end;
+            const qsizetype at = folded.size();
+            folded.resize(at + (end - i));
+            char *out = folded.data() + at;
+            for (; i < end; ++i)
+                *out++ = asciiLower(char(data[i]));
+            continue;
+        }
+        qsizetype end = i + 1;
+        while (end < size && !standsAlone(end))
+            ++end;
+        folded += NoteSearchCache::foldedNeedle(text.sliced(i, end - i));
+        i = end;
+    }
+    return folded;
+}
+
 bool containsBytes(QByteArrayView text, QByteArrayView needle)
 {
     return memmem(text.data(), size_t(text.size()), needle.data(), size_t(needle.size())) != nullptr;
@@ -115,7 +154,7 @@ NoteSearchCache::Entry NoteSearchCache::entryFor(const QByteArray &content)
     const std::optional<QString> text = strictUtf8(content);
     if (!text)
         return entry;
-    QByteArray folded = foldedNeedle(*text);
+    QByteArray folded = foldedText(*text);
     if (equalsAsciiLowered(content, folded)) {
         entry.kind = Kind::InPlace;
     } else {
@@ -125,11 +164,32 @@ NoteSearchCache::Entry NoteSearchCache::entryFor(const QByteArray &content)
     return entry;
 }
 
+void NoteSearchCache::append(std::vector<uint32_t> &entries, std::vector<QByteArray> &copies, Entry entry)
+{
+    if (entry.kind == Kind::Copied) {
+        entries.push_back(uint32_t(copies.size()) << kindBits | uint32_t(Kind::Copied));
+        copies.push_back(std::move(entry.folded));
+    } else {
+        entries.push_back(uint32_t(entry.kind));
+    }
+}
+
+void NoteSearchCache::store(uint32_t position, Entry entry)
+{
+    if (entry.kind == Kind::Copied) {
+        m_entries[position] = uint32_t(m_copies.size()) << kindBits | uint32_t(Kind::Copied);
+        m_copies.push_back(std::move(entry.folded));
+    } else {
+        m_entries[position] = uint32_t(entry.kind);
+    }
+}
+
 void NoteSearchCache::update(const QList<Note> &notes)
 {
     if (describes(notes))
         return;
-    std::vector<Entry> entries;
+    std::vector<uint32_t> entries;
+    std::vector<QByteArray> copies;
     entries.reserve(size_t(notes.size()));
     NoteIdMatcher matcher(m_notes.size(), [this](qsizetype position) -> const QString & {
         return m_notes.at(position).id;
@@ -137,19 +197,22 @@ void NoteSearchCache::update(const QList<Note> &notes)
     for (qsizetype i = 0; i < notes.size(); ++i) {
         const Note &note = notes.at(i);
         const qsizetype old = matcher.find(note.id);
+        Entry entry;
         if (old >= 0 && m_notes.at(old).content == note.content) {
-            entries.push_back(m_entries[size_t(old)]);   // shares the folded text
+            entry.kind = kindAt(size_t(old));
+            if (entry.kind == Kind::Copied)
+                entry.folded = m_copies[m_entries[size_t(old)] >> kindBits];   // shares the folded text
         } else {
-            Entry entry;
             entry.kind = isAscii(note.content) ? Kind::InPlace : Kind::Pending;
-            entries.push_back(entry);
         }
+        append(entries, copies, std::move(entry));
     }
     m_entries = std::move(entries);
+    m_copies = std::move(copies);
     m_notes = notes;
     m_pending.clear();
     for (size_t i = m_entries.size(); i > 0; --i) {
-        if (m_entries[i - 1].kind == Kind::Pending)
+        if (kindAt(i - 1) == Kind::Pending)
             m_pending.push_back(uint32_t(i - 1));
     }
     schedule();
@@ -182,32 +245,50 @@ void NoteSearchCache::foldNext()
 {
     const uint32_t position = m_pending.back();
     m_pending.pop_back();
-    m_entries[position] = entryFor(m_notes.at(position).content);
+    store(position, entryFor(m_notes.at(position).content));
 }
 
 void NoteSearchCache::foldPending()
 {
-    while (!m_pending.empty())
-        foldNext();
+    // A search is waiting: the folding is spread over the thread pool in
+    // runs of positions, each worker reading the notes and writing only the
+    // results of its own run while this thread waits, so nothing changes the
+    // notes meanwhile; the results are stored here afterwards.
+    constexpr size_t run = 512;
+    if (m_pending.size() < 2 * run) {
+        while (!m_pending.empty())
+            foldNext();
+        return;
+    }
+    std::vector<std::pair<size_t, size_t>> runs;
+    for (size_t begin = 0; begin < m_pending.size(); begin += run)
+        runs.emplace_back(begin, std::min(begin + run, m_pending.size()));
+    const QList<Note> &notes = m_notes;
+    const std::vector<uint32_t> &pending = m_pending;
+    std::vector<Entry> folded(pending.size());
+    QtConcurrent::blockingMap(runs, [&notes, &pending, &folded](const std::pair<size_t, size_t> &range) {
+        for (size_t i = range.first; i < range.second; ++i)
+            folded[i] = entryFor(notes.at(pending[i]).content);
+    });
+    for (size_t i = 0; i < pending.size(); ++i)
+        store(pending[i], std::move(folded[i]));
+    m_pending.clear();
 }
 
 bool NoteSearchCache::matches(qsizetype position, QByteArrayView needle) const
 {
-    const Entry &entry = m_entries[size_t(position)];
-    switch (entry.kind) {
+    const uint32_t entry = m_entries[size_t(position)];
+    switch (Kind(entry & kindMask)) {
     case Kind::NotUtf8:
     case Kind::Pending: return false;
     case Kind::InPlace:
         return needle.isEmpty() || containsAsciiFolded(m_notes.at(position).content, needle);
-    case Kind::Copied: return needle.isEmpty() || containsBytes(entry.folded, needle);
+    case Kind::Copied: return needle.isEmpty() || containsBytes(m_copies[entry >> kindBits], needle);
     }
     return false;
 }
 
 qsizetype NoteSearchCache::copiedTexts() const
 {
-    qsizetype copied = 0;
-    for (const Entry &entry : m_entries)
-        copied += entry.kind == Kind::Copied ? 1 : 0;
-    return copied;
+    return qsizetype(m_copies.size());
 }

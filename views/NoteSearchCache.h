@@ -49,19 +49,29 @@ public:
     qsizetype copiedTexts() const;
 
 private:
-    enum class Kind : uint8_t { NotUtf8, InPlace, Copied, Pending };
+    enum class Kind : uint32_t { NotUtf8, InPlace, Copied, Pending };
     struct Entry {
         QByteArray folded;   // only for Copied
         Kind kind = Kind::NotUtf8;
     };
 
     static Entry entryFor(const QByteArray &content);
+    // Appends the entry of the next position to `entries` and its copy to `copies`.
+    static void append(std::vector<uint32_t> &entries, std::vector<QByteArray> &copies, Entry entry);
+    void store(uint32_t position, Entry entry);
+    Kind kindAt(size_t position) const { return Kind(m_entries[position] & kindMask); }
     void foldSome();
     void foldNext();
     void schedule();
 
+    // Per position, the kind in the low bits and, for Copied, the index of
+    // the folded text in m_copies above them: a word per note, since most
+    // notes need no copy or have none yet.
+    static constexpr uint32_t kindBits = 2;
+    static constexpr uint32_t kindMask = (1u << kindBits) - 1;
     QList<Note> m_notes;   // the list the entries describe, shared with its owner
-    std::vector<Entry> m_entries;
+    std::vector<uint32_t> m_entries;
+    std::vector<QByteArray> m_copies;
     std::vector<uint32_t> m_pending;   // positions still to fold, the next last
     bool m_scheduled = false;
 };

@@ -336,6 +336,9 @@ std::pair<double, double> startToFirstFrame(const QString &program, const QStrin
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::SeparateChannels);
+    // The line comes on the error channel: the wait below wakes on that
+    // channel's data, not at its timeout.
+    process.setReadChannel(QProcess::StandardError);
     QElapsedTimer timer;
     timer.start();
     process.start(program, {});

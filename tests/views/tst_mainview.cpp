@@ -25,6 +25,7 @@ private Q_SLOTS:
     void modelSignalsReplayToTheNewRows_data();
     void modelSignalsReplayToTheNewRows();
     void searchCacheFollowsChangedContentOnly();
+    void searchOfManyMixedScriptNotesMatchesThePlainFilter();
     void cardStatesLiveAsLongAsTheirNotesAreShown();
     void adaptiveColumns_data();
     void adaptiveColumns();
@@ -387,6 +388,61 @@ void MainViewTest::searchCacheFollowsChangedContentOnly()
     QCOMPARE(cache->copiedTexts(), 1);
     view.setSearchText(QString::fromUtf8("\xc3\xa9" "cole"));
     QCOMPARE(idsOf(view.filteredNotes()), QStringList{"c"});
+}
+
+void MainViewTest::searchOfManyMixedScriptNotesMatchesThePlainFilter()
+{
+    // Letters whose lower case or composed form reaches beyond themselves or
+    // into ASCII, marks to reorder, a byte-order mark, surrogate pairs.
+    const QStringList texts{
+        QString::fromUtf8("Kelvin \u212A and KK"),
+        QString::fromUtf8("\u0130stanbul"),
+        QString::fromUtf8("e\u0301te\u0301 ETE\u0301 \u00c9T\u00c9"),
+        QString::fromUtf8("a\u0301\u0323 marks in reverse order"),
+        QChar(0xFEFF) + QStringLiteral("a byte-order mark first"),
+        QString::fromUtf8("\u1100\u1161 jamo and \uAC00"),
+        QString::fromUtf8("\u03a3\u038a\u03a3\u03a5\u03a6\u039f\u03a3 GREEK"),
+        QString::fromUtf8("face \U0001F600 X\u0301"),
+        QString::fromUtf8("\u0301 a mark first"),
+        QString::fromUtf8("STRASSE stra\u00dfe"),
+        QString::fromUtf8("\u00c5ngstr\u00f6m \u212B"),
+        QString::fromUtf8("Q\u0307\u0323 plain words"),
+        QString::fromUtf8("all ascii, nothing else"),
+    };
+    // Enough notes that a search folds them on several threads at once; each
+    // round's texts differ from the round before, so all of them are folded.
+    const auto notesOfRound = [&texts](int round) {
+        QList<Note> notes;
+        for (int i = 0; i < 3000; ++i) {
+            const QString text = texts.at(i % texts.size()) + QString::number(i) + QString(round, QChar(' '));
+            notes << makeNote(QString::number(i), text.toUtf8(), 1, i % 7 == 0 ? 1 : 0, 5000 - i);
+        }
+        notes << makeNote("bad", "K \xff", 1, 0, 1);
+        return notes;
+    };
+    AppState state;
+    MainView view;
+    view.setAppState(&state);
+    const QStringList needles{
+        "k", QString::fromUtf8("i\u0307"), QString::fromUtf8("\u00e9t\u00e9"), QString::fromUtf8("e\u0301"),
+        QString::fromUtf8("a\u0323\u0301"), QString::fromUtf8("\uAC00"), QString::fromUtf8("\u03c3"),
+        QString::fromUtf8("\u03c2"), QString::fromUtf8("x\u0301"), QString::fromUtf8("\u00df"),
+        QString::fromUtf8("\u00e5"), QString::fromUtf8("\u0301"), QString::fromUtf8("q\u0323\u0307"), " ",
+        QString::fromUtf8("\U0001F600"), QChar(0xFEFF) + QStringLiteral("a byte"), "else", "12"};
+    int matched = 0;
+    for (const QString &needle : needles) {
+        view.setSearchText(QString());
+        const QList<Note> notes = notesOfRound(int(needles.indexOf(needle)) + 1);
+        state.setNotes(notes);
+        QVERIFY(NoteSearchCache::of(&state)->hasPending());
+        view.setSearchText(needle);
+        QList<Note> sorted = notes;
+        MainView::sortNotes(sorted);
+        const QStringList expected = idsOf(MainView::filterNotes(sorted, needle));
+        QCOMPARE(idsOf(view.filteredNotes()), expected);
+        matched += expected.isEmpty() ? 0 : 1;
+    }
+    QVERIFY(matched >= needles.size() - 2);
 }
 
 void MainViewTest::cardStatesLiveAsLongAsTheirNotesAreShown()
