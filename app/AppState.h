@@ -2,9 +2,19 @@
 
 #include "Note.h"
 
+#include <QFuture>
 #include <QList>
 #include <QObject>
 #include <QString>
+
+#include <optional>
+
+// The notes as one read of the store found them, or the error that ended
+// the read (a null error when it succeeded).
+struct FetchedNotes {
+    QList<Note> notes;
+    QString error;
+};
 
 // What the window's views share: the notes the grid shows and the screen shown.
 class AppState : public QObject {
@@ -46,6 +56,12 @@ public:
     const QList<Note> &notes() const { return m_notes; }
     void setNotes(QList<Note> notes);            // announces every assignment
 
+    // A read of all notes started while the window was still being built,
+    // for the grid's first load to take instead of reading again. Taken
+    // once; empty when none was started or it has been taken.
+    void setNotesReadAhead(QFuture<FetchedNotes> read) { m_notesReadAhead = std::move(read); }
+    std::optional<QFuture<FetchedNotes>> takeNotesReadAhead() { return std::exchange(m_notesReadAhead, std::nullopt); }
+
     const AppView &currentView() const { return m_currentView; }
     void setCurrentView(const AppView &view);    // announces every assignment
 
@@ -64,5 +80,6 @@ Q_SIGNALS:
 
 private:
     QList<Note> m_notes;
+    std::optional<QFuture<FetchedNotes>> m_notesReadAhead;
     AppView m_currentView = AppView::main();
 };

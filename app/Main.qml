@@ -1,14 +1,14 @@
 import QtQuick
-import QtQuick.Controls
-import QtQuick.Layouts
 import TovikNote.Views
 import TovikNote.App
 
-// The one window: no title bar of the platform's. Its top strip holds the
-// close, minimise and maximise buttons and the menu bar; it moves the window
-// when dragged and maximises or restores it on a double click. The window
-// manager resizes it by its edges and corners. Always in light colours.
-ApplicationWindow {
+// The one window: no title bar of the platform's, always in light colours.
+// The window manager resizes it by its edges and corners.
+//
+// Only plain Qt Quick items are built with it, so that it is on screen as
+// soon as a bare window would be. Its content, which needs the controls,
+// is loaded by showContent() once the first frame has been shown.
+Window {
     id: window
 
     required property AppState appState
@@ -24,121 +24,22 @@ ApplicationWindow {
     visible: true
     color: Theme.bgColor
 
-    ColumnLayout {
+    // Loads the content once; later calls do nothing.
+    function showContent() {
+        if (content.source.toString() === "")
+            content.setSource("AppContent.qml", {
+                window: window,
+                appState: window.appState,
+                syncManager: window.syncManager,
+                mainMenu: window.mainMenu
+            })
+    }
+
+    Loader {
+        id: content
+        objectName: "windowContent"
         anchors.fill: parent
-        spacing: 0
-
-        Item {
-            id: titleStrip
-            objectName: "titleStrip"
-            Layout.fillWidth: true
-            Layout.preferredHeight: menuBar.implicitHeight
-
-            DragHandler {
-                target: null
-                onActiveChanged: if (active) window.startSystemMove()
-            }
-            TapHandler {
-                onDoubleTapped: windowButtons.toggleMaximized()
-            }
-
-            WindowButtons {
-                id: windowButtons
-                objectName: "windowButtons"
-                window: window
-                x: 14
-                anchors.verticalCenter: parent.verticalCenter
-            }
-
-            MenuBar {
-                id: menuBar
-                objectName: "mainMenuBar"
-                anchors.left: windowButtons.right
-                anchors.leftMargin: 14
-                anchors.right: parent.right
-                background: Item {}
-
-                Instantiator {
-                    model: window.mainMenu
-                    delegate: Menu {
-                        id: menu
-                        required property int index
-                        required property string menuTitle
-                        required property bool isMenuItem
-                        required property var commandTitles
-                        required property var commandShortcuts
-
-                        title: menu.menuTitle
-                        Instantiator {
-                            model: menu.commandTitles
-                            delegate: MenuItem {
-                                id: menuItem
-                                required property int index
-                                required property string modelData
-                                readonly property alias shortcutText: shortcut.nativeText
-
-                                text: modelData
-                                onTriggered: window.mainMenu.trigger(menu.index, index)
-                                contentItem: RowLayout {
-                                    spacing: 24
-                                    Label {
-                                        Layout.fillWidth: true
-                                        text: menuItem.text
-                                        font: menuItem.font
-                                        color: menuItem.palette.windowText
-                                    }
-                                    Label {
-                                        text: menuItem.shortcutText
-                                        font: menuItem.font
-                                        color: menuItem.palette.placeholderText
-                                    }
-                                }
-
-                                // Answers its keys while the menu is closed too.
-                                Shortcut {
-                                    id: shortcut
-                                    sequence: menu.commandShortcuts[menuItem.index] || ""
-                                    enabled: sequence !== ""
-                                    context: Qt.ApplicationShortcut
-                                    onActivated: window.mainMenu.trigger(menu.index, menuItem.index)
-                                }
-                            }
-                            onObjectAdded: (position, item) => menu.insertItem(position, item)
-                            onObjectRemoved: (position, item) => menu.removeItem(item)
-                        }
-                    }
-                    // Separators have no place in a menu bar: only menus are shown.
-                    onObjectAdded: (position, menu) => { if (menu.isMenuItem) menuBar.addMenu(menu) }
-                    onObjectRemoved: (position, menu) => menuBar.removeMenu(menu)
-                }
-            }
-        }
-
-        Item {
-            id: screens
-            objectName: "screens"
-            Layout.fillWidth: true
-            Layout.fillHeight: true
-
-            ScreenSwitcher {
-                id: switcher
-                appState: window.appState
-            }
-
-            Repeater {
-                model: 2
-                delegate: ScreenSlot {
-                    required property int index
-                    objectName: "screenSlot" + index
-                    anchors.fill: parent
-                    appState: window.appState
-                    syncManager: window.syncManager
-                    kind: switcher.slotKinds[index]
-                    noteId: switcher.slotNoteIds[index]
-                    front: switcher.frontSlot === index
-                }
-            }
-        }
+        focus: true
     }
 
     ResizeFrame {

@@ -9,10 +9,17 @@
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
-#include <QWindow>
+#include <QQuickWindow>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QtQml/qqmlextensionplugin.h>
 
 Q_IMPORT_QML_PLUGIN(TovikNote_ViewsPlugin)
+
+namespace {
+// How long the content waits for the first frame at most.
+constexpr int kContentAtTheLatestMs = 500;
+}
 
 TovikNoteApp::TovikNoteApp(QObject *parent)
     : QObject(parent), m_appDelegate(&m_mainMenu)
@@ -47,13 +54,41 @@ bool TovikNoteApp::showWindow(QQmlApplicationEngine &engine)
         {QStringLiteral("syncManager"), QVariant::fromValue(&m_syncManager)},
         {QStringLiteral("mainMenu"), QVariant::fromValue(&m_mainMenu)},
     });
+    m_appState.setNotesReadAhead(QtConcurrent::run([] {
+        try {
+            return FetchedNotes{DBManager::shared().fetchAllNotes(), QString()};
+        } catch (const std::exception &error) {
+            return FetchedNotes{{}, errorDescription(error)};
+        }
+    }));
     engine.load(QUrl(QStringLiteral("qrc:/qt/qml/TovikNote/App/Main.qml")));
     if (engine.rootObjects().isEmpty())
         return false;
-    if (auto *window = qobject_cast<QWindow *>(engine.rootObjects().constFirst()))
-        window->installEventFilter(this);
+    QObject *root = engine.rootObjects().constFirst();
+    root->installEventFilter(this);
     m_appDelegate.setAppState(&m_appState);
+
+    // The window is on screen as soon as a bare one would be; the controls
+    // and the notes follow with the next frames. A window that is never
+    // drawn (a hidden workspace, say) gets its content all the same.
+    if (auto *window = qobject_cast<QQuickWindow *>(root)) {
+        connect(window, &QQuickWindow::frameSwapped, this, [this, root] { showContent(root); },
+                Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+    }
+    QTimer::singleShot(kContentAtTheLatestMs, this, [this, root = QPointer<QObject>(root)] {
+        if (root)
+            showContent(root);
+    });
     return true;
+}
+
+void TovikNoteApp::showContent(QObject *window)
+{
+    if (m_contentShown)
+        return;
+    m_contentShown = true;
+    QMetaObject::invokeMethod(window, "showContent");
+    Q_EMIT contentShown();
 }
 
 int TovikNoteApp::run()

@@ -26,8 +26,13 @@ public:
     AppDelegate &appDelegate() { return m_appDelegate; }
 
     // The launch steps and the window, loaded into `engine`; false if the
-    // window could not be built.
+    // window could not be built. The window comes up empty: its content is
+    // loaded once its first frame has been shown, while the notes are read
+    // on a worker thread from the start.
     bool showWindow(QQmlApplicationEngine &engine);
+
+    // Whether the window's content has been loaded.
+    bool isContentShown() const { return m_contentShown; }
 
     // Shows the window and runs the event loop until the user quits.
     int run();
@@ -38,6 +43,9 @@ public:
     // Ends the application through QCoreApplication::quit(), the one way out
     // of the event loop, for the menu, its shortcut and the window's close.
     void quit();
+
+Q_SIGNALS:
+    void contentShown();
 
 protected:
     // A close of the window that does not come from quit() (its close button,
@@ -51,4 +59,7 @@ private:
     MainMenuModel m_mainMenu;
     AppDelegate m_appDelegate;
     bool m_quitting = false;
+    bool m_contentShown = false;
+
+    void showContent(QObject *window);
 };

@@ -187,7 +187,18 @@ void MainView::loadNotes()
 {
     QList<Note> notes;
     try {
-        notes = DBManager::shared().fetchAllNotes();
+        // A read started with the window is taken instead; at most the rest
+        // of it is waited for.
+        if (auto readAhead = m_appState ? m_appState->takeNotesReadAhead() : std::nullopt) {
+            FetchedNotes fetched = readAhead->takeResult();
+            if (!fetched.error.isNull()) {
+                printLine(QStringLiteral("Error fetching notes: ") + fetched.error);
+                return;
+            }
+            notes = std::move(fetched.notes);
+        } else {
+            notes = DBManager::shared().fetchAllNotes();
+        }
     } catch (const std::exception &error) {
         printLine(QStringLiteral("Error fetching notes: ") + errorDescription(error));
         return;

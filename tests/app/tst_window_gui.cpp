@@ -8,6 +8,7 @@
 #include <QQmlExpression>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
@@ -43,6 +44,7 @@ private Q_SLOTS:
     void windowButtonsSitTopLeft();
     void closingTheWindowIsLeftToQuit();
     void firstScreenIsTheGrid();
+    void contentFollowsTheFirstFrame();
     void screensCrossFade();
 
 private:
@@ -180,6 +182,32 @@ void WindowGuiTest::firstScreenIsTheGrid()
     QVERIFY(grid);
     QCOMPARE(grid->opacity(), 1.0);
     QVERIFY(itemNamed(m_window, "noteGrid"));
+}
+
+void WindowGuiTest::contentFollowsTheFirstFrame()
+{
+    m_shown.reset();
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toLocal8Bit());
+    TovikNoteApp app;
+    const QString stored = DBManager::shared().createNote();
+    QQmlApplicationEngine engine;
+    QVERIFY(app.showWindow(engine));
+    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+    QVERIFY(window);
+    // The window comes up with nothing but its background...
+    QVERIFY(!itemNamed(window, "screens"));
+    QVERIFY(!app.isContentShown());
+    QSignalSpy frames(window, &QQuickWindow::frameSwapped);
+    qsizetype framesBeforeContent = -1;
+    connect(&app, &TovikNoteApp::contentShown, &app, [&] { framesBeforeContent = frames.count(); });
+
+    // ...and its content, with the notes read meanwhile, after its first frame.
+    QTRY_VERIFY(app.isContentShown());
+    QVERIFY(framesBeforeContent >= 1);
+    QVERIFY(itemNamed(window, "noteGrid"));
+    QTRY_COMPARE(app.appState().noteCount(), 1);
+    QCOMPARE(app.appState().notes().constFirst().id, stored);
 }
 
 void WindowGuiTest::screensCrossFade()

@@ -10,13 +10,15 @@
 #include <memory>
 
 // Builds the application's real window in `engine` and waits until it is
-// shown; null when it did not load or did not appear.
+// shown with its content; null when it did not load or did not appear.
 inline QQuickWindow *showAppWindow(TovikNoteApp &app, QQmlApplicationEngine &engine)
 {
     if (!app.showWindow(engine))
         return nullptr;
     auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
     if (!window || !QTest::qWaitForWindowExposed(window))
+        return nullptr;
+    if (!QTest::qWaitFor([&app] { return app.isContentShown(); }, 10'000))
         return nullptr;
     return window;
 }

@@ -2,6 +2,7 @@
 #include "ViewsTestSupport.h"
 
 #include <QAbstractItemModelTester>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -17,6 +18,8 @@ private Q_SLOTS:
     void filteredNotesFollowsNotesAndSearchText();
     void loadNotesPublishesOnTheNextTurn();
     void loadNotesFailureKeepsTheList();
+    void loadNotesTakesAReadAheadOnce();
+    void failedReadAheadPrintsAndKeepsTheList();
     void addNewNoteOpensItsEditor();
     void addNewNoteFailureStaysOnTheGrid();
     void deleteNoteAndReload();
@@ -181,6 +184,48 @@ void MainViewTest::loadNotesFailureKeepsTheList()
     QVERIFY(output.text().startsWith("Error fetching notes: "));
     QCOMPARE(output.text().count('\n'), 1);
     QCOMPARE(idsOf(state.notes()), QStringList{"kept"});
+}
+
+void MainViewTest::loadNotesTakesAReadAheadOnce()
+{
+    TestHome home;
+    storeNote("old", "first", 1, 0, 100);
+    AppState state;
+    QFuture<FetchedNotes> read =
+        QtConcurrent::run([] { return FetchedNotes{DBManager::shared().fetchAllNotes(), {}}; });
+    read.waitForFinished();
+    state.setNotesReadAhead(read);
+    // Written after the read: the first load shows what the read found,
+    // the next one reads the store again.
+    storeNote("new", "second", 1, 0, 200);
+    MainView view;
+    view.setAppState(&state);
+
+    view.loadNotes();
+    QTRY_COMPARE(idsOf(state.notes()), QStringList{"old"});
+    view.loadNotes();
+    QTRY_COMPARE(idsOf(state.notes()), (QStringList{"new", "old"}));
+}
+
+void MainViewTest::failedReadAheadPrintsAndKeepsTheList()
+{
+    TestHome home;
+    storeNote("stored", "x");
+    AppState state;
+    state.setNotes({makeNote("kept", "x")});
+    state.setNotesReadAhead(QtFuture::makeReadyFuture(FetchedNotes{{}, QStringLiteral("disk I/O error")}));
+    MainView view;
+    view.setAppState(&state);
+    CapturedOutput output;
+    QSignalSpy changes(&state, &AppState::notesChanged);
+    view.loadNotes();
+    QCOMPARE(output.text(), QStringLiteral("Error fetching notes: disk I/O error\n"));
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(changes.count(), 0);
+    QCOMPARE(idsOf(state.notes()), QStringList{"kept"});
+    // Taken all the same: the next load reads the store.
+    view.loadNotes();
+    QTRY_COMPARE(idsOf(state.notes()), QStringList{"stored"});
 }
 
 void MainViewTest::addNewNoteOpensItsEditor()

@@ -1,0 +1,134 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import TovikNote.Views
+import TovikNote.App
+
+// Everything the window shows: the top strip with the window buttons and the
+// menu bar, above the screens. Its top strip moves the window when dragged
+// and maximises or restores it on a double click.
+Item {
+    id: content
+
+    required property Window window
+    required property AppState appState
+    required property SyncManager syncManager
+    required property MainMenuModel mainMenu
+
+    ColumnLayout {
+        anchors.fill: parent
+        spacing: 0
+
+        Item {
+            id: titleStrip
+            objectName: "titleStrip"
+            Layout.fillWidth: true
+            Layout.preferredHeight: menuBar.implicitHeight
+
+            DragHandler {
+                target: null
+                onActiveChanged: if (active) content.window.startSystemMove()
+            }
+            TapHandler {
+                onDoubleTapped: windowButtons.toggleMaximized()
+            }
+
+            WindowButtons {
+                id: windowButtons
+                objectName: "windowButtons"
+                window: content.window
+                x: 14
+                anchors.verticalCenter: parent.verticalCenter
+            }
+
+            MenuBar {
+                id: menuBar
+                objectName: "mainMenuBar"
+                anchors.left: windowButtons.right
+                anchors.leftMargin: 14
+                anchors.right: parent.right
+                background: Item {}
+
+                Instantiator {
+                    model: content.mainMenu
+                    delegate: Menu {
+                        id: menu
+                        required property int index
+                        required property string menuTitle
+                        required property bool isMenuItem
+                        required property var commandTitles
+                        required property var commandShortcuts
+
+                        title: menu.menuTitle
+                        Instantiator {
+                            model: menu.commandTitles
+                            delegate: MenuItem {
+                                id: menuItem
+                                required property int index
+                                required property string modelData
+                                readonly property alias shortcutText: shortcut.nativeText
+
+                                text: modelData
+                                onTriggered: content.mainMenu.trigger(menu.index, index)
+                                contentItem: RowLayout {
+                                    spacing: 24
+                                    Label {
+                                        Layout.fillWidth: true
+                                        text: menuItem.text
+                                        font: menuItem.font
+                                        color: menuItem.palette.windowText
+                                    }
+                                    Label {
+                                        text: menuItem.shortcutText
+                                        font: menuItem.font
+                                        color: menuItem.palette.placeholderText
+                                    }
+                                }
+
+                                // Answers its keys while the menu is closed too.
+                                Shortcut {
+                                    id: shortcut
+                                    sequence: menu.commandShortcuts[menuItem.index] || ""
+                                    enabled: sequence !== ""
+                                    context: Qt.ApplicationShortcut
+                                    onActivated: content.mainMenu.trigger(menu.index, menuItem.index)
+                                }
+                            }
+                            onObjectAdded: (position, item) => menu.insertItem(position, item)
+                            onObjectRemoved: (position, item) => menu.removeItem(item)
+                        }
+                    }
+                    // Separators have no place in a menu bar: only menus are shown.
+                    onObjectAdded: (position, menu) => { if (menu.isMenuItem) menuBar.addMenu(menu) }
+                    onObjectRemoved: (position, menu) => menuBar.removeMenu(menu)
+                }
+            }
+        }
+
+        Item {
+            id: screens
+            objectName: "screens"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+
+            ScreenSwitcher {
+                id: switcher
+                appState: content.appState
+            }
+
+            Repeater {
+                model: 2
+                delegate: ScreenSlot {
+                    required property int index
+                    objectName: "screenSlot" + index
+                    anchors.fill: parent
+                    appState: content.appState
+                    syncManager: content.syncManager
+                    kind: switcher.slotKinds[index]
+                    noteId: switcher.slotNoteIds[index]
+                    front: switcher.frontSlot === index
+                }
+            }
+        }
+    }
+}
