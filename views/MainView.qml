@@ -210,20 +210,15 @@ Item {
 
             onMovementStarted: mainState.isSearchBarFocused = false
 
-            delegate: Item {
+            delegate: NoteCard {
                 id: cell
+                objectName: "noteCard"
                 required property int index
-                required property string noteId
-                width: grid.cellWidth
-                height: grid.cellHeight
-
-                NoteCard {
-                    objectName: "noteCard"
-                    width: cell.width - grid.columnSpacing
-                    // Kept by the grid's state for the note, so a cell made
-                    // again after scrolling shows the card as it was left.
-                    cardState: mainState.cardStateForRow(cell.index)
-                }
+                // Each cell carries the gap after its card.
+                width: grid.cellWidth - grid.columnSpacing
+                // Kept by the grid's state for the note, so a cell made again
+                // after scrolling shows the card as it was left.
+                cardState: mainState.cardStateForRow(cell.index)
             }
 
             // A drag of a few points in the grid also ends the search field's editing.

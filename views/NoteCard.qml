@@ -18,12 +18,56 @@ Item {
     implicitHeight: 150
     height: 150
 
+    // How far the card has turned: 0 to 180 degrees about its vertical axis,
+    // and the back face's opacity. Only a turn of the state shown animates; a
+    // state newly handed to the card shows at once as it stands.
+    property real turnAngle: 0
+    property real backOpacity: 0
+
+    // Read from the state itself: the isFlipped binding may not have caught
+    // up yet when the state or its face has just changed.
+    function stateIsFlipped() { return card.cardState ? card.cardState.isFlipped : false }
+    function showTurnAsItStands() {
+        turn.stop()
+        const flipped = stateIsFlipped()
+        turnAngle = flipped ? 180 : 0
+        backOpacity = flipped ? 1 : 0
+    }
+
+    onCardStateChanged: showTurnAsItStands()
+    Component.onCompleted: showTurnAsItStands()
+    Connections {
+        target: card.cardState
+        function onIsFlippedChanged() {
+            const flipped = card.stateIsFlipped()
+            turnAngleAnimation.to = flipped ? 180 : 0
+            backOpacityAnimation.to = flipped ? 1 : 0
+            turn.restart()
+        }
+    }
+    ParallelAnimation {
+        id: turn
+        NumberAnimation {
+            id: turnAngleAnimation
+            target: card
+            property: "turnAngle"
+            duration: 350
+            easing.type: Easing.InOutQuad
+        }
+        NumberAnimation {
+            id: backOpacityAnimation
+            target: card
+            property: "backOpacity"
+            duration: 500
+            easing.type: Easing.InOutQuad
+        }
+    }
+
     transform: Rotation {
         origin.x: card.width / 2
         origin.y: card.height / 2
         axis { x: 0; y: 1; z: 0 }
-        angle: card.isFlipped ? 180 : 0
-        Behavior on angle { NumberAnimation { duration: 350; easing.type: Easing.InOutQuad } }
+        angle: card.turnAngle
     }
 
     // Front face.
@@ -33,41 +77,40 @@ Item {
         anchors.fill: parent
         radius: 10
         color: Theme.color(card.cardState?.fillColorName ?? "CardBGColor")
-        opacity: card.isFlipped ? 0 : 1
+        opacity: 1 - card.backOpacity
         visible: opacity > 0
-        Behavior on opacity { NumberAnimation { duration: 500; easing.type: Easing.InOutQuad } }
 
-        Column {
-            anchors.fill: parent
-            anchors.margins: 14
-            spacing: 4
-
-            Text {
-                objectName: "previewText"
-                width: parent.width
-                height: parent.height - timeLabel.height - dateLabel.height - 2 * parent.spacing
-                text: card.cardState?.previewText ?? ""
-                textFormat: Text.PlainText
-                wrapMode: Text.Wrap
-                maximumLineCount: 3
-                elide: Text.ElideRight
-                font.pixelSize: 14
-                font.weight: Font.DemiBold
-                color: "#1c1c1e"
-            }
-            Text {
-                id: timeLabel
-                text: card.cardState?.timeText ?? ""
-                font.pixelSize: 11
-                font.bold: true
-                color: "#6e6b66"
-            }
-            Text {
-                id: dateLabel
-                text: card.cardState?.dateText ?? ""
-                font.pixelSize: 11
-                color: "#6e6b66"
-            }
+        Text {
+            objectName: "previewText"
+            x: 14
+            y: 14
+            width: parent.width - 28
+            height: dateLabel.y - 4 - y - timeLabel.height - 4
+            text: card.cardState?.previewText ?? ""
+            textFormat: Text.PlainText
+            wrapMode: Text.Wrap
+            maximumLineCount: 3
+            elide: Text.ElideRight
+            font.pixelSize: 14
+            font.weight: Font.DemiBold
+            color: "#1c1c1e"
+        }
+        Text {
+            id: timeLabel
+            x: 14
+            y: dateLabel.y - 4 - height
+            text: card.cardState?.timeText ?? ""
+            font.pixelSize: 11
+            font.bold: true
+            color: "#6e6b66"
+        }
+        Text {
+            id: dateLabel
+            x: 14
+            y: parent.height - 14 - height
+            text: card.cardState?.dateText ?? ""
+            font.pixelSize: 11
+            color: "#6e6b66"
         }
 
         Icon {
@@ -76,61 +119,57 @@ Item {
             anchors.bottom: parent.bottom
             anchors.margins: 14
             visible: card.isFavorite
-            symbol: "star.fill"
+            // Nothing to lay out on the cards that carry no mark.
+            symbol: visible ? "star.fill" : ""
             size: 22
             color: Theme.favoriteMarkColor
         }
     }
 
     // Back face, itself turned over so that it reads right once the card is.
-    Rectangle {
-        id: back
-        objectName: "cardBack"
+    // It exists only while it shows: a grid of cards builds none for the faces
+    // nobody turns, and a hidden card none at all.
+    Loader {
+        objectName: "cardBackLoader"
         anchors.fill: parent
-        radius: 10
-        color: Theme.cardBGColor
-        opacity: card.isFlipped ? 1 : 0
-        visible: opacity > 0
-        enabled: card.isFlipped
-        Behavior on opacity { NumberAnimation { duration: 500; easing.type: Easing.InOutQuad } }
-        transform: Rotation {
-            origin.x: back.width / 2
-            origin.y: back.height / 2
-            axis { x: 0; y: 1; z: 0 }
-            angle: 180
-        }
+        active: card.visible && card.backOpacity > 0
+        sourceComponent: Rectangle {
+            id: back
+            objectName: "cardBack"
+            radius: 10
+            color: Theme.cardBGColor
+            opacity: card.backOpacity
+            enabled: card.isFlipped
+            transform: Rotation {
+                origin.x: back.width / 2
+                origin.y: back.height / 2
+                axis { x: 0; y: 1; z: 0 }
+                angle: 180
+            }
 
-        // The buttons exist only while the back shows: a grid of cards
-        // builds none for the faces nobody turns.
-        Loader {
-            objectName: "cardBackButtons"
-            anchors.fill: parent
-            active: back.visible
-            sourceComponent: Item {
-                Row {
-                    id: buttons
-                    anchors.centerIn: parent
-                    readonly property real gap: (back.width - 3 * 32) / 4
-                    spacing: gap
+            Row {
+                id: buttons
+                anchors.centerIn: parent
+                readonly property real gap: (back.width - 3 * 32) / 4
+                spacing: gap
 
-                    CardButton {
-                        objectName: "turnBackButton"
-                        symbol: "arrow.uturn.backward"
-                        tint: "#1f6fd1"
-                        onClicked: card.cardState.flip()
-                    }
-                    CardButton {
-                        objectName: "favoriteButton"
-                        symbol: card.isFavorite ? "star.fill" : "star"
-                        tint: "#d93a32"
-                        onClicked: card.cardState.toggleFavorite()
-                    }
-                    CardButton {
-                        objectName: "deleteButton"
-                        symbol: "trash"
-                        tint: "#d93a32"
-                        onClicked: card.cardState.showDeleteConfirmation = true
-                    }
+                CardButton {
+                    objectName: "turnBackButton"
+                    symbol: "arrow.uturn.backward"
+                    tint: "#1f6fd1"
+                    onClicked: card.cardState.flip()
+                }
+                CardButton {
+                    objectName: "favoriteButton"
+                    symbol: card.isFavorite ? "star.fill" : "star"
+                    tint: "#d93a32"
+                    onClicked: card.cardState.toggleFavorite()
+                }
+                CardButton {
+                    objectName: "deleteButton"
+                    symbol: "trash"
+                    tint: "#d93a32"
+                    onClicked: card.cardState.showDeleteConfirmation = true
                 }
             }
         }
@@ -144,66 +183,15 @@ Item {
         onLongPressed: card.cardState.flip()
     }
 
-    // Made only while it is shown: a grid of cards builds no dialog it does not show.
+    // Made only while it is shown, and from a file of its own: a grid of
+    // cards builds no dialog it does not show, nor a component for one per
+    // card. A hidden card shows none; the state keeps the question for when
+    // the card shows again.
     Loader {
         id: deleteConfirmationLoader
         objectName: "deleteConfirmationLoader"
-        active: card.cardState !== null && card.cardState.showDeleteConfirmation
-        sourceComponent: Component {
-            Dialog {
-                id: deleteConfirmation
-                objectName: "deleteConfirmation"
-                parent: Overlay.overlay
-                anchors.centerIn: parent
-                modal: true
-                title: "Delete Note"
-                width: 360
-                padding: 20
-                topPadding: 6
-
-                background: Rectangle {
-                    radius: 10
-                    color: "white"
-                    border.color: "#d6d2c9"
-                }
-                header: Label {
-                    text: deleteConfirmation.title
-                    font.pixelSize: 16
-                    font.bold: true
-                    color: "black"
-                    padding: 20
-                    bottomPadding: 0
-                }
-
-                Label {
-                    width: parent.width
-                    wrapMode: Text.Wrap
-                    text: "Are you sure you want to delete this note?"
-                    font.pixelSize: 14
-                    color: "#3a3835"
-                }
-
-                footer: DialogButtonBox {
-                    padding: 16
-                    spacing: 10
-                    background: null
-                    Button {
-                        objectName: "cancelDeleteButton"
-                        text: "Cancel"
-                        DialogButtonBox.buttonRole: DialogButtonBox.RejectRole
-                    }
-                    Button {
-                        objectName: "confirmDeleteButton"
-                        text: "Delete"
-                        palette.buttonText: "#c62828"
-                        DialogButtonBox.buttonRole: DialogButtonBox.DestructiveRole
-                        onClicked: card.cardState.confirmDelete()
-                    }
-                }
-                onRejected: card.cardState?.cancelDelete()
-                onClosed: card.cardState?.cancelDelete()
-                Component.onCompleted: open()
-            }
-        }
+        active: card.visible && card.cardState !== null && card.cardState.showDeleteConfirmation
+        source: "DeleteConfirmationDialog.qml"
+        onLoaded: item.cardState = Qt.binding(() => card.cardState)
     }
 }

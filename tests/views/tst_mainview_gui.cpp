@@ -49,6 +49,7 @@ private Q_SLOTS:
     void favouriteFromTheBackReordersOnTurningBack();
     void confirmedDeleteRemovesTheCard();
     void aCardKeepsItsStateWhileItScrolls();
+    void everyCardShowsItsOwnNoteAfterScrolling();
     void plusCreatesANoteAndOpensItsEditor();
     void headerKeepsItsButtonsBesideALongMessage_data();
     void headerKeepsItsButtonsBesideALongMessage();
@@ -63,6 +64,7 @@ private:
     void processPostedEvents();
     void waitForFrame();
     QQuickItem *cardOf(const QString &noteId) const;
+    void verifyEachCardShowsItsOwnNote(const QStringList &turned);
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<AppState> m_state;
@@ -331,6 +333,77 @@ void MainViewGuiTest::aCardKeepsItsStateWhileItScrolls()
     QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(back->findChild<QQuickItem *>("turnBackButton")));
     QTRY_COMPARE(shownIds().mid(0, 3), (QStringList{noteId, "favourite", "n296"}));
     QTRY_VERIFY(cardOf(noteId)->findChild<QQuickItem *>("favoriteMark")->isVisible());
+}
+
+void MainViewGuiTest::verifyEachCardShowsItsOwnNote(const QStringList &turned)
+{
+    auto *viewState = m_view->rootObject()->property("viewState").value<MainView *>();
+    const QHash<QString, QString> fixturePreviews{
+        {"favourite", "call beta team"}, {"newer", "beta release notes"}, {"older", "grocery list, milk"}};
+    const QList<QQuickItem *> shown = cards();
+    QVERIFY(shown.size() >= 10);
+    for (QQuickItem *card : shown) {
+        const Note note = viewState->filteredNotesModel()->noteAt(card->property("index").toInt());
+        QObject *state = cardState(card);
+        QVERIFY(state);
+        QCOMPARE(state->property("note").value<Note>().id, note.id);
+        const QString preview = fixturePreviews.value(note.id, "note " + QString::number(note.id.mid(1).toInt()));
+        QCOMPARE(card->findChild<QQuickItem *>("previewText")->property("text").toString(), preview);
+        QCOMPARE(state->property("localIsFavorite").toBool(), note.isfavorite == 1);
+        // Turned over at once, with no turn played from another note's face.
+        const bool flipped = turned.contains(note.id);
+        if (!flipped)
+            QCOMPARE(card->findChild<QQuickItem *>("favoriteMark")->isVisible(), note.isfavorite == 1);
+        QCOMPARE(state->property("isFlipped").toBool(), flipped);
+        QCOMPARE(card->property("turnAngle").toReal(), flipped ? 180.0 : 0.0);
+        QCOMPARE(card->findChild<QQuickItem *>("cardFront")->isVisible(), !flipped);
+        QQuickItem *back = card->findChild<QQuickItem *>("cardBack");
+        QCOMPARE(back != nullptr, flipped);
+        if (back) {
+            QCOMPARE(back->opacity(), 1.0);
+            QCOMPARE(back->findChild<QQuickItem *>("favoriteButton")->property("symbol").toString(),
+                     note.isfavorite == 1 ? "star.fill" : "star");
+        }
+        QVERIFY(!card->findChild<QObject *>("deleteConfirmation"));
+    }
+}
+
+void MainViewGuiTest::everyCardShowsItsOwnNoteAfterScrolling()
+{
+    // Every fiftieth note a favourite, so favourites and plain notes both
+    // lead the grid and come again further down.
+    for (int i = 0; i < 297; ++i)
+        storeNote(QStringLiteral("n%1").arg(i, 3, 10, QLatin1Char('0')), "note " + QByteArray::number(i), 1,
+                  i % 50 == 0 ? 1 : 0, 1000 + i);
+    auto *viewState = m_view->rootObject()->property("viewState").value<MainView *>();
+    viewState->loadNotes();
+    QTRY_COMPARE(viewState->filteredNotesModel()->count(), 300);
+    // A favourite and a plain note turned over, beside cards that are not.
+    QStringList turned;
+    for (int at : {1, 8}) {
+        QQuickItem *card = cards().at(at);
+        turned << card->property("note").value<Note>().id;
+        longPress(card);
+        QTRY_COMPARE(card->property("turnAngle").toReal(), 180.0);
+        QTRY_VERIFY(!card->findChild<QQuickItem *>("cardFront")->isVisible());
+    }
+    QCOMPARE(DBManager::shared().fetchNote(turned.at(0)).isfavorite, 1);
+    QCOMPARE(DBManager::shared().fetchNote(turned.at(1)).isfavorite, 0);
+    verifyEachCardShowsItsOwnNote(turned);
+    if (QTest::currentTestFailed())
+        return;
+
+    // To the far end, where other notes take the cells, and back to the top.
+    QQuickItem *grid = item("noteGrid");
+    QMetaObject::invokeMethod(grid, "positionViewAtEnd");
+    QTRY_VERIFY(!cardOf(turned.at(0)) && !cardOf(turned.at(1)));
+    QTRY_VERIFY(cardOf("n001"));
+    verifyEachCardShowsItsOwnNote(turned);
+    if (QTest::currentTestFailed())
+        return;
+    QMetaObject::invokeMethod(grid, "positionViewAtBeginning");
+    QTRY_VERIFY(cardOf(turned.at(0)) && cardOf(turned.at(1)));
+    verifyEachCardShowsItsOwnNote(turned);
 }
 
 void MainViewGuiTest::headerKeepsItsButtonsBesideALongMessage_data()
