@@ -308,12 +308,7 @@ void MainView::refreshModel()
         m_searchCache->update(m_notes);
         m_searchCache->foldPending();
         const QByteArray needle = NoteSearchCache::foldedNeedle(m_searchText);
-        std::vector<uint32_t> shown;
-        for (uint32_t position : m_sortedOrder) {
-            if (m_searchCache->matches(position, needle))
-                shown.push_back(position);
-        }
-        m_filteredModel.setRows(m_notes, std::move(shown));
+        m_filteredModel.setRows(m_notes, m_searchCache->matching(m_sortedOrder, needle));
     }
     keepCardStatesOfShownNotes();
 }

@@ -42,48 +42,71 @@ bool equalsAsciiLowered(QByteArrayView text, QByteArrayView folded)
     return true;
 }
 
-bool restMatches(const char *at, QByteArrayView needle)
+// Whether `needle` starts somewhere in `text`, where `is(c, k)` tells whether
+// the text's byte c stands for the needle's byte k and `restMatches(at)`
+// checks a candidate whole. Candidates are the places where both the first
+// and the last byte of the needle fit, sixteen places at a time where the
+// processor allows it: few places pass both, whatever the text.
+template<typename Is, typename RestMatches>
+bool containsWith(QByteArrayView text, QByteArrayView needle, char firstOther, char lastOther, Is is,
+                  RestMatches restMatches)
 {
-    for (qsizetype k = 1; k < needle.size(); ++k) {
-        if (asciiLower(at[k]) != needle[k])
-            return false;
-    }
-    return true;
-}
-
-// `needle` in `text` with the ASCII letters of `text` compared as lower case;
-// the needle is already folded. Candidates for the first byte are found
-// sixteen bytes at a time where the processor allows it.
-bool containsAsciiFolded(QByteArrayView text, QByteArrayView needle)
-{
-    if (needle.size() > text.size())
+    const qsizetype n = needle.size();
+    if (n == 0)
+        return true;
+    if (n > text.size())
         return false;
-    const char first = needle[0];
-    const bool letter = first >= 'a' && first <= 'z';
-    const char other = letter ? char(first - ('a' - 'A')) : first;
     const char *data = text.data();
-    const qsizetype last = text.size() - needle.size();   // last start position
+    const qsizetype last = text.size() - n;   // last start position
     qsizetype i = 0;
 #if defined(__SSE2__)
-    const __m128i lower = _mm_set1_epi8(first);
-    const __m128i upper = _mm_set1_epi8(other);
+    const __m128i first = _mm_set1_epi8(needle[0]);
+    const __m128i firstAlso = _mm_set1_epi8(firstOther);
+    const __m128i lastByte = _mm_set1_epi8(needle[n - 1]);
+    const __m128i lastAlso = _mm_set1_epi8(lastOther);
     for (; i + 16 <= last + 1; i += 16) {
-        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i));
-        unsigned mask = unsigned(_mm_movemask_epi8(
-            _mm_or_si128(_mm_cmpeq_epi8(chunk, lower), _mm_cmpeq_epi8(chunk, upper))));
+        const __m128i starts = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i));
+        const __m128i ends = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i + n - 1));
+        const __m128i startFits = _mm_or_si128(_mm_cmpeq_epi8(starts, first), _mm_cmpeq_epi8(starts, firstAlso));
+        const __m128i endFits = _mm_or_si128(_mm_cmpeq_epi8(ends, lastByte), _mm_cmpeq_epi8(ends, lastAlso));
+        unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(startFits, endFits)));
         while (mask) {
-            const int bit = __builtin_ctz(mask);
-            if (restMatches(data + i + bit, needle))
+            if (restMatches(data + i + __builtin_ctz(mask)))
                 return true;
             mask &= mask - 1;
         }
     }
 #endif
     for (; i <= last; ++i) {
-        if ((data[i] == first || data[i] == other) && restMatches(data + i, needle))
+        if (is(data[i], 0) && is(data[i + n - 1], n - 1) && restMatches(data + i))
             return true;
     }
     return false;
+}
+
+// The other spelling of an ASCII lower-case letter, for text whose ASCII
+// letters are compared without case.
+inline char asciiUpperOf(char c)
+{
+    return c >= 'a' && c <= 'z' ? char(c - ('a' - 'A')) : c;
+}
+
+// `needle` in `text` with the ASCII letters of `text` compared as lower case;
+// the needle is already folded.
+bool containsAsciiFolded(QByteArrayView text, QByteArrayView needle)
+{
+    const auto is = [&needle](char c, qsizetype k) { return asciiLower(c) == needle[k]; };
+    // The first byte too: the candidates' test lets an upper-case letter in
+    // the needle through.
+    const auto rest = [&needle](const char *at) {
+        for (qsizetype k = 0; k < needle.size(); ++k) {
+            if (asciiLower(at[k]) != needle[k])
+                return false;
+        }
+        return true;
+    };
+    return needle.isEmpty()
+        || containsWith(text, needle, asciiUpperOf(needle[0]), asciiUpperOf(needle[needle.size() - 1]), is, rest);
 }
 
 // `text` in the compared form, as UTF-8. A normalisation boundary falls
@@ -123,9 +146,17 @@ QByteArray foldedText(const QString &text)
     return folded;
 }
 
+// `needle` in `text`, byte for byte. The C library's memmem is slow for the
+// short needles typed into a search field.
 bool containsBytes(QByteArrayView text, QByteArrayView needle)
 {
-    return memmem(text.data(), size_t(text.size()), needle.data(), size_t(needle.size())) != nullptr;
+    if (needle.isEmpty())
+        return true;
+    const auto is = [&needle](char c, qsizetype k) { return c == needle[k]; };
+    const auto rest = [&needle](const char *at) {
+        return std::memcmp(at + 1, needle.data() + 1, size_t(needle.size() - 1)) == 0;
+    };
+    return containsWith(text, needle, needle[0], needle[needle.size() - 1], is, rest);
 }
 
 } // namespace
@@ -281,11 +312,43 @@ bool NoteSearchCache::matches(qsizetype position, QByteArrayView needle) const
     switch (Kind(entry & kindMask)) {
     case Kind::NotUtf8:
     case Kind::Pending: return false;
-    case Kind::InPlace:
-        return needle.isEmpty() || containsAsciiFolded(m_notes.at(position).content, needle);
-    case Kind::Copied: return needle.isEmpty() || containsBytes(m_copies[entry >> kindBits], needle);
+    case Kind::InPlace: return containsAsciiFolded(m_notes.at(position).content, needle);
+    case Kind::Copied: return containsBytes(m_copies[entry >> kindBits], needle);
     }
     return false;
+}
+
+std::vector<uint32_t> NoteSearchCache::matching(const std::vector<uint32_t> &positions, QByteArrayView needle) const
+{
+    // Long lists are searched in runs over the thread pool, each worker
+    // reading the cache and writing only the matches of its own run; the
+    // runs are joined in their order.
+    constexpr size_t run = 2048;
+    const auto search = [this, &positions, needle](size_t begin, size_t end, std::vector<uint32_t> &found) {
+        for (size_t i = begin; i < end; ++i) {
+            if (matches(positions[i], needle))
+                found.push_back(positions[i]);
+        }
+    };
+    std::vector<uint32_t> shown;
+    if (positions.size() < 2 * run) {
+        search(0, positions.size(), shown);
+        return shown;
+    }
+    std::vector<std::pair<size_t, size_t>> runs;
+    for (size_t begin = 0; begin < positions.size(); begin += run)
+        runs.emplace_back(begin, std::min(begin + run, positions.size()));
+    std::vector<std::vector<uint32_t>> found(runs.size());
+    QtConcurrent::blockingMap(runs, [&runs, &found, &search](const std::pair<size_t, size_t> &range) {
+        search(range.first, range.second, found[size_t(&range - runs.data())]);
+    });
+    size_t total = 0;
+    for (const auto &part : found)
+        total += part.size();
+    shown.reserve(total);
+    for (const auto &part : found)
+        shown.insert(shown.end(), part.begin(), part.end());
+    return shown;
 }
 
 qsizetype NoteSearchCache::copiedTexts() const

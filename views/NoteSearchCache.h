@@ -44,6 +44,8 @@ public:
     // Whether the note at `position` of the list holds the folded needle. A
     // note whose content is not UTF-8 never matches.
     bool matches(qsizetype position, QByteArrayView needle) const;
+    // Those of `positions` whose notes match, in the same order.
+    std::vector<uint32_t> matching(const std::vector<uint32_t> &positions, QByteArrayView needle) const;
 
     // Notes whose folded form needed a copy of its own.
     qsizetype copiedTexts() const;

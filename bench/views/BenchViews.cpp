@@ -275,7 +275,13 @@ void BM_KeyToFrame(benchmark::State &state)
         return;
     }
     auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+    while (!app.isContentShown())
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
     QQuickItem *field = findItem(window->contentItem(), QStringLiteral("searchField"));
+    if (!field) {
+        state.SkipWithError("the window has no search field");
+        return;
+    }
     while (app.appState().noteCount() != count)
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     field->forceActiveFocus();

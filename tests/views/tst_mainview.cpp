@@ -29,6 +29,7 @@ private Q_SLOTS:
     void modelSignalsReplayToTheNewRows();
     void searchCacheFollowsChangedContentOnly();
     void searchOfManyMixedScriptNotesMatchesThePlainFilter();
+    void searchFindsANeedleWhereverItSits();
     void cardStatesLiveAsLongAsTheirNotesAreShown();
     void adaptiveColumns_data();
     void adaptiveColumns();
@@ -454,11 +455,12 @@ void MainViewTest::searchOfManyMixedScriptNotesMatchesThePlainFilter()
         QString::fromUtf8("Q\u0307\u0323 plain words"),
         QString::fromUtf8("all ascii, nothing else"),
     };
-    // Enough notes that a search folds them on several threads at once; each
-    // round's texts differ from the round before, so all of them are folded.
+    // Enough notes that a search folds and searches them on several threads
+    // at once; each round's texts differ from the round before, so all of
+    // them are folded.
     const auto notesOfRound = [&texts](int round) {
         QList<Note> notes;
-        for (int i = 0; i < 3000; ++i) {
+        for (int i = 0; i < 5000; ++i) {
             const QString text = texts.at(i % texts.size()) + QString::number(i) + QString(round, QChar(' '));
             notes << makeNote(QString::number(i), text.toUtf8(), 1, i % 7 == 0 ? 1 : 0, 5000 - i);
         }
@@ -488,6 +490,51 @@ void MainViewTest::searchOfManyMixedScriptNotesMatchesThePlainFilter()
         matched += expected.isEmpty() ? 0 : 1;
     }
     QVERIFY(matched >= needles.size() - 2);
+}
+
+void MainViewTest::searchFindsANeedleWhereverItSits()
+{
+    // Every length of text up to a few blocks of sixteen bytes, the needle
+    // or a near miss (first and last byte right, one inside wrong) at every
+    // place, in text kept as it is (ASCII, compared without case) and in
+    // text that needs a folded copy (it starts with a capital accent).
+    const QList<QByteArray> needles{"q", "qz", "qaz", "quartzquartzquar", "quartzquartzquart", "quartzquartzquartzquartzquartzqua"};
+    QList<Note> notes;
+    QList<bool> expected;
+    QList<qsizetype> needleOf;
+    for (qsizetype n = 0; n < needles.size(); ++n) {
+        const QByteArray &needle = needles[n];
+        QByteArray nearMiss = needle;
+        if (needle.size() >= 3)
+            nearMiss[needle.size() / 2] = '#';
+        for (int length = 0; length <= 50; ++length) {
+            for (int at = 0; at + needle.size() <= length; ++at) {
+                for (const bool hit : {true, false}) {
+                    if (!hit && needle.size() < 3)
+                        continue;
+                    QByteArray planted = QByteArray(length, 'x');
+                    planted.replace(at, needle.size(), hit ? needle.toUpper() : nearMiss.toUpper());
+                    for (const QByteArray &prefix : {QByteArray(), QByteArray("\xc3\x89")}) {
+                        notes << makeNote(QString::number(notes.size()), prefix + planted);
+                        expected << hit;
+                        needleOf << n;
+                    }
+                }
+            }
+        }
+    }
+    AppState state;
+    state.setNotes(notes);
+    NoteSearchCache *cache = NoteSearchCache::of(&state);
+    cache->update(state.notes());
+    cache->foldPending();
+    QVERIFY(cache->copiedTexts() > 0);
+    for (qsizetype i = 0; i < notes.size(); ++i) {
+        if (cache->matches(i, needles[needleOf[i]]) != expected[i])
+            QFAIL(qPrintable(QStringLiteral("\"%1\" in \"%2\"").arg(needles[needleOf[i]], notes[i].content)));
+        // Every other needle is longer or differs at its end or start.
+        QVERIFY(!cache->matches(i, "quartz#"));
+    }
 }
 
 void MainViewTest::cardStatesLiveAsLongAsTheirNotesAreShown()
