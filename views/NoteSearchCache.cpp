@@ -159,6 +159,21 @@ bool containsBytes(QByteArrayView text, QByteArrayView needle)
     return containsWith(text, needle, needle[0], needle[needle.size() - 1], is, rest);
 }
 
+// Calls work(run, begin, end) for each run of `size` indices, `length` at a
+// time, spread over the thread pool; returns once every run is done. Each
+// call may write only what belongs to its own run.
+template<typename Work>
+void forEachRun(size_t size, size_t length, Work work)
+{
+    struct Run {
+        size_t index, begin, end;
+    };
+    std::vector<Run> runs;
+    for (size_t begin = 0; begin < size; begin += length)
+        runs.push_back({runs.size(), begin, std::min(begin + length, size)});
+    QtConcurrent::blockingMap(runs, [&work](const Run &run) { work(run.index, run.begin, run.end); });
+}
+
 } // namespace
 
 NoteSearchCache::NoteSearchCache(QObject *parent) : QObject(parent) {}
@@ -291,14 +306,11 @@ void NoteSearchCache::foldPending()
             foldNext();
         return;
     }
-    std::vector<std::pair<size_t, size_t>> runs;
-    for (size_t begin = 0; begin < m_pending.size(); begin += run)
-        runs.emplace_back(begin, std::min(begin + run, m_pending.size()));
     const QList<Note> &notes = m_notes;
     const std::vector<uint32_t> &pending = m_pending;
     std::vector<Entry> folded(pending.size());
-    QtConcurrent::blockingMap(runs, [&notes, &pending, &folded](const std::pair<size_t, size_t> &range) {
-        for (size_t i = range.first; i < range.second; ++i)
+    forEachRun(pending.size(), run, [&notes, &pending, &folded](size_t, size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i)
             folded[i] = entryFor(notes.at(pending[i]).content);
     });
     for (size_t i = 0; i < pending.size(); ++i)
@@ -335,12 +347,9 @@ std::vector<uint32_t> NoteSearchCache::matching(const std::vector<uint32_t> &pos
         search(0, positions.size(), shown);
         return shown;
     }
-    std::vector<std::pair<size_t, size_t>> runs;
-    for (size_t begin = 0; begin < positions.size(); begin += run)
-        runs.emplace_back(begin, std::min(begin + run, positions.size()));
-    std::vector<std::vector<uint32_t>> found(runs.size());
-    QtConcurrent::blockingMap(runs, [&runs, &found, &search](const std::pair<size_t, size_t> &range) {
-        search(range.first, range.second, found[size_t(&range - runs.data())]);
+    std::vector<std::vector<uint32_t>> found((positions.size() + run - 1) / run);
+    forEachRun(positions.size(), run, [&found, &search](size_t index, size_t begin, size_t end) {
+        search(begin, end, found[index]);
     });
     size_t total = 0;
     for (const auto &part : found)
