@@ -2,6 +2,7 @@
 
 #include "Console.h"
 #include "HomeFolder.h"
+#include "PrivateFiles.h"
 #include "StoreStatement.h"
 
 #include <SQLiteCpp/Database.h>
@@ -77,7 +78,9 @@ bool somethingExistsAt(const std::filesystem::path &path)
 
 DBManager::Connection openConnection(const QString &path)
 {
-    return std::make_shared<SQLite::Database>(path.toStdString(), kOpenFlags, kBusyTimeoutMs);
+    privateFiles::createPrivateFile(path);
+    auto connection = std::make_shared<SQLite::Database>(path.toStdString(), kOpenFlags, kBusyTimeoutMs);
+    return connection;
 }
 
 QStringList columnNames(const DBManager::Connection &connection, const QString &table)
@@ -141,8 +144,7 @@ void DBManager::setupDatabase()
     const std::filesystem::path folder = QFileInfo(path).path().toStdString();
 
     if (!somethingExistsAt(folder)) {
-        std::error_code error;
-        std::filesystem::create_directories(folder, error);
+        const std::error_code error = privateFiles::createPrivateFolder(QFileInfo(path).path());
         if (error)
             throw std::filesystem::filesystem_error("cannot create the database folder", folder, error);
     }
