@@ -122,24 +122,28 @@ bool DBManager::saveNote(const QString &noteId, const QByteArray &content, int64
             throw DBError::noteNotFound();
 
         // Every compared column is read (and type-checked) before any decision,
-        // so a damaged row fails the save instead of being half compared.
+        // so a damaged row fails the save instead of being half compared. A
+        // NULL, which another program may have left, equals no argument: the
+        // save then writes when the content differs, and repairs the row.
         const SQLite::Statement &row = select.statement;
-        const QByteArray storedContent = store::readBlob(row, store::requireColumn(row, "content"));
-        const int64_t storedType = store::readInteger(row, store::requireColumn(row, "type"));
-        const bool storedDeleted = store::readInteger(row, store::requireColumn(row, "isdeleted")) != 0;
-        const QString storedTitle = store::readText(row, store::requireColumn(row, "title"));
-        const int64_t storedFavorite = store::readInteger(row, store::requireColumn(row, "isfavorite"));
-        const QString storedFilelink = store::readText(row, store::requireColumn(row, "filelink"));
+        const auto storedContent = store::readBlobOrNull(row, store::requireColumn(row, "content"));
+        const auto storedType = store::readIntegerOrNull(row, store::requireColumn(row, "type"));
+        const auto storedDeleted = store::readIntegerOrNull(row, store::requireColumn(row, "isdeleted"));
+        const auto storedTitle = store::readTextOrNull(row, store::requireColumn(row, "title"));
+        const auto storedFavorite = store::readIntegerOrNull(row, store::requireColumn(row, "isfavorite"));
+        const auto storedFilelink = store::readTextOrNull(row, store::requireColumn(row, "filelink"));
 
-        const bool allEqual = content == storedContent && type == storedType && isdeleted == storedDeleted
-                && sameText(title, storedTitle) && isfavorite == storedFavorite && sameText(filelink, storedFilelink);
+        const bool allEqual = content == storedContent && type == storedType && storedDeleted
+                && isdeleted == (*storedDeleted != 0) && storedTitle && sameText(title, *storedTitle)
+                && isfavorite == storedFavorite && storedFilelink && sameText(filelink, *storedFilelink);
         if (allEqual)
             return true;
 
         // Only a content change is worth a write; a to-do list counts as
         // unchanged when it holds the same items, however it is spelled.
-        const bool contentUnchanged = type == rawValue(ItemType::todo) ? compareTodoItems(content, storedContent)
-                                                                       : content == storedContent;
+        const bool contentUnchanged = storedContent
+                && (type == rawValue(ItemType::todo) ? compareTodoItems(content, *storedContent)
+                                                     : content == *storedContent);
         if (contentUnchanged)
             return true;
     }

@@ -82,6 +82,34 @@ QByteArray readBlob(const SQLite::Statement &statement, int index)
     return QByteArray(static_cast<const char *>(column.getBlob()), column.getBytes());
 }
 
+namespace {
+
+template<typename Read>
+auto orNull(const SQLite::Statement &statement, int index, Read read)
+        -> std::optional<decltype(read(statement, index))>
+{
+    if (statement.getColumn(index).isNull())
+        return std::nullopt;
+    return read(statement, index);
+}
+
+} // namespace
+
+std::optional<int64_t> readIntegerOrNull(const SQLite::Statement &statement, int index)
+{
+    return orNull(statement, index, readInteger);
+}
+
+std::optional<QString> readTextOrNull(const SQLite::Statement &statement, int index)
+{
+    return orNull(statement, index, readText);
+}
+
+std::optional<QByteArray> readBlobOrNull(const SQLite::Statement &statement, int index)
+{
+    return orNull(statement, index, readBlob);
+}
+
 NoteColumns::NoteColumns(const SQLite::Statement &statement)
     : noteid(requireColumn(statement, "noteid")),
       content(requireColumn(statement, "content")),

@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 namespace store {
 
@@ -45,6 +46,10 @@ int requireColumn(const SQLite::Statement &statement, const char *name);
 int64_t readInteger(const SQLite::Statement &statement, int index);
 QString readText(const SQLite::Statement &statement, int index);
 QByteArray readBlob(const SQLite::Statement &statement, int index);
+// The same, with a NULL read as no value instead of failing.
+std::optional<int64_t> readIntegerOrNull(const SQLite::Statement &statement, int index);
+std::optional<QString> readTextOrNull(const SQLite::Statement &statement, int index);
+std::optional<QByteArray> readBlobOrNull(const SQLite::Statement &statement, int index);
 
 // Where each field of a note sits in one statement's result, looked up once.
 struct NoteColumns {

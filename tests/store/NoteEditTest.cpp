@@ -250,7 +250,6 @@ struct DamagedCase {
 const std::string kLaxColumns = "noteid, content, type, isdeleted, createdtime, lastmodifiedtime, title, isfavorite, filelink, isbackup";
 
 const DamagedCase kDamagedSaveCases[] = {
-    {"title", kLaxColumns, "'note-1', x'6869', 1, 0, 1, 100, NULL, 0, '', 0"},
     {"type", kLaxColumns, "'note-1', x'6869', 'one', 0, 1, 100, '', 0, '', 0"},
     {"content", kLaxColumns, "'note-1', 'hi', 1, 0, 1, 100, '', 0, '', 0"},
     {"isfavorite", kLaxColumns, "'note-1', x'6869', 1, 0, 1, 100, '', 0.5, '', 0"},
@@ -272,6 +271,47 @@ TEST_F(DamagedRowTest, SaveFailsNamingTheColumnAndWritesNothing)
                     << error.what();
         }
         EXPECT_EQ(openRaw()->execAndGet("SELECT lastmodifiedtime FROM notes").getInt64(), kOldTime);
+    }
+}
+
+// Another program may leave NULL where the schema forbids it. The save
+// compares as usual, a NULL equal to nothing, and writes when the content
+// differs: the row is repaired instead of the edit being lost.
+struct NullCase {
+    const char *column;
+    const char *values;
+    QByteArray content;
+    bool written;
+};
+
+const NullCase kNullSaveCases[] = {
+    {"title, content changed", "'note-1', x'6869', 1, 0, 1, 100, NULL, 0, '', 0", "changed", true},
+    {"title, same content", "'note-1', x'6869', 1, 0, 1, 100, NULL, 0, '', 0", "hi", false},
+    {"content", "'note-1', NULL, 1, 0, 1, 100, '', 0, '', 0", "hi", true},
+    {"type, same content", "'note-1', x'6869', NULL, 0, 1, 100, '', 0, '', 0", "hi", false},
+    {"isdeleted, content changed", "'note-1', x'6869', 1, NULL, 1, 100, '', 0, '', 0", "changed", true},
+    {"filelink and isfavorite, content changed", "'note-1', x'6869', 1, 0, 1, 100, '', NULL, NULL, 0", "changed", true},
+};
+
+TEST_F(DamagedRowTest, SaveOverNullComparesInOrderAndWritesChangedContent)
+{
+    for (const NullCase &c : kNullSaveCases) {
+        SCOPED_TRACE(c.column);
+        QFile::remove(databaseFile());
+        writeLaxFile(kLaxColumns, c.values);
+        EXPECT_TRUE(store.saveNote(kId, c.content, 1, false, "", 0, ""));
+        const auto raw = openRaw();
+        SQLite::Statement row(*raw, "SELECT content, title, isfavorite, filelink, isdeleted, lastmodifiedtime FROM notes");
+        ASSERT_TRUE(row.executeStep());
+        if (c.written) {
+            EXPECT_EQ(QByteArray(static_cast<const char *>(row.getColumn(0).getBlob()), row.getColumn(0).getBytes()),
+                      c.content);
+            for (int column = 1; column <= 4; ++column)
+                EXPECT_FALSE(row.getColumn(column).isNull()) << row.getColumnName(column);
+            EXPECT_NE(row.getColumn(5).getInt64(), kOldTime);
+        } else {
+            EXPECT_EQ(row.getColumn(5).getInt64(), kOldTime);
+        }
     }
 }
 
