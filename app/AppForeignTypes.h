@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MainMenuModel.h"
+#include "ProblemNotice.h"
 
 #include <QtQml/qqml.h>
 
@@ -11,4 +12,12 @@ struct MainMenuModelForeign {
     QML_FOREIGN(MainMenuModel)
     QML_NAMED_ELEMENT(MainMenuModel)
     QML_UNCREATABLE("The main menu is owned by the application")
+};
+
+// The one notice of the process, shown by the window.
+struct ProblemNoticeForeign {
+    Q_GADGET
+    QML_FOREIGN(ProblemNotice)
+    QML_NAMED_ELEMENT(ProblemNotice)
+    QML_UNCREATABLE("The problem notice is owned by the application")
 };

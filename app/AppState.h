@@ -14,7 +14,17 @@
 struct FetchedNotes {
     QList<Note> notes;
     QString error;
+    // Where the read of the whole list failed on a damaged file: the notes
+    // were then read one by one, `notes` holds those that could be, and
+    // `problem` tells the user how many could not.
+    bool readOneByOne = false;
+    // What the user is told about the failure; empty when it succeeded.
+    QString problem;
 };
+
+// The notes the grid shows, read from the store. A read that fails on a
+// damaged file falls back to reading the notes one by one. Safe on any thread.
+FetchedNotes fetchNotesForGrid();
 
 // What the window's views share: the notes the grid shows and the screen shown.
 class AppState : public QObject {

@@ -14,6 +14,7 @@ Window {
     required property AppState appState
     required property SyncManager syncManager
     required property MainMenuModel mainMenu
+    required property ProblemNotice problemNotice
 
     flags: Qt.Window | Qt.FramelessWindowHint
     title: "TovikNote"
@@ -40,6 +41,15 @@ Window {
         objectName: "windowContent"
         anchors.fill: parent
         focus: true
+    }
+
+    ProblemBanner {
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
+        anchors.margins: 16
+        z: 2
+        notice: window.problemNotice
     }
 
     ResizeFrame {

@@ -2,11 +2,19 @@
 
 #include "Console.h"
 #include "DBManager.h"
+#include "DamagedStore.h"
 #include "HomePage.h"
+#include "PrivateFiles.h"
+#include "ProblemNotice.h"
 #include "SignalQuit.h"
 
+#include <SQLiteCpp/Database.h>
+#include <sqlite3.h>
+
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
 #include <QQuickWindow>
@@ -29,11 +37,50 @@ TovikNoteApp::TovikNoteApp(QObject *parent)
     m_mainMenu.replaceCommands(QStringLiteral("Help"),
                                {{QStringLiteral("Tovik Help"), [this] { openHomePage(); }}});
 
+    ProblemNotice &notice = ProblemNotice::shared();
+    notice.dismiss();
+    const QString path = DBManager::databasePath();
+    // The file's check runs beside the start; only a first write waits for it.
+    damagedStore::startCheck(path, [&notice](const QString &copy, const QString &failure) {
+        notice.report(copy.isEmpty()
+                              ? QStringLiteral("Your notes file is damaged, and no copy of it could be kept (%1): "
+                                               "nothing more is written to it.")
+                                        .arg(failure)
+                              : QStringLiteral("Your notes file is damaged. A copy of it as it was is kept at %1 "
+                                               "before anything more is written to it.")
+                                        .arg(ProblemNotice::shownPath(copy)));
+    });
     try {
         DBManager::shared().setupDatabase();
+        const DBManager::Connection connection = DBManager::shared().db();
+        if (connection && sqlite3_db_readonly(connection->getHandle(), "main") == 1)
+            notice.report(QStringLiteral("Your notes file %1 is read-only: new notes and changes cannot be saved.")
+                                  .arg(ProblemNotice::shownPath(path)));
     } catch (const std::exception &error) {
         printLine(QStringLiteral("Failed to initialize database: ") + errorDescription(error));
+        notice.report(ProblemNotice::Action::open, error);
     }
+    // Files an earlier version or a looser umask left readable by others.
+    privateFiles::tightenFolder(QFileInfo(path).path());
+}
+
+void TovikNoteApp::setUpApplicationIdentity()
+{
+    // The desktop entry's name ties the window to its launcher and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(TOVIK_APP_ID));
+    QGuiApplication::setWindowIcon(
+            QIcon::fromTheme(QStringLiteral(TOVIK_APP_ID), QIcon(QStringLiteral(":/qt/qml/TovikNote/Views/logo.svg"))));
+}
+
+void TovikNoteApp::raiseWindow()
+{
+    QWindow *window = m_window;
+    if (!window)
+        return;
+    window->setWindowStates(window->windowStates() & ~Qt::WindowMinimized);
+    window->show();
+    window->raise();
+    window->requestActivate();
 }
 
 TovikNoteApp::~TovikNoteApp() = default;
@@ -53,19 +100,15 @@ bool TovikNoteApp::showWindow(QQmlApplicationEngine &engine)
         {QStringLiteral("appState"), QVariant::fromValue(&m_appState)},
         {QStringLiteral("syncManager"), QVariant::fromValue(&m_syncManager)},
         {QStringLiteral("mainMenu"), QVariant::fromValue(&m_mainMenu)},
+        {QStringLiteral("problemNotice"), QVariant::fromValue(&ProblemNotice::shared())},
     });
-    m_appState.setNotesReadAhead(QtConcurrent::run([] {
-        try {
-            return FetchedNotes{DBManager::shared().fetchAllNotes(), QString()};
-        } catch (const std::exception &error) {
-            return FetchedNotes{{}, errorDescription(error)};
-        }
-    }));
+    m_appState.setNotesReadAhead(QtConcurrent::run(fetchNotesForGrid));
     engine.load(QUrl(QStringLiteral("qrc:/qt/qml/TovikNote/App/Main.qml")));
     if (engine.rootObjects().isEmpty())
         return false;
     QObject *root = engine.rootObjects().constFirst();
     root->installEventFilter(this);
+    m_window = qobject_cast<QWindow *>(root);
     m_appDelegate.setAppState(&m_appState);
 
     // The window is on screen as soon as a bare one would be; the controls

@@ -6,7 +6,9 @@
 #include "SyncManager.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QUrl>
+#include <QWindow>
 
 class QQmlApplicationEngine;
 
@@ -37,6 +39,14 @@ public:
     // Shows the window and runs the event loop until the user quits.
     int run();
 
+    // The window's icon and the desktop entry it belongs to, for the whole
+    // process; once, before the window.
+    static void setUpApplicationIdentity();
+
+    // Brings the window to the front, out of a minimised state too: a second
+    // launch of the program asks for this.
+    void raiseWindow();
+
     static QUrl homePageUrl();
     void openHomePage();
 
@@ -60,6 +70,7 @@ private:
     AppDelegate m_appDelegate;
     bool m_quitting = false;
     bool m_contentShown = false;
+    QPointer<QWindow> m_window;
 
     void showContent(QObject *window);
 };

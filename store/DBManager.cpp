@@ -1,6 +1,7 @@
 #include "DBManager.h"
 
 #include "Console.h"
+#include "DamagedStore.h"
 #include "HomeFolder.h"
 #include "PrivateFiles.h"
 #include "StoreStatement.h"
@@ -80,6 +81,7 @@ DBManager::Connection openConnection(const QString &path)
 {
     privateFiles::createPrivateFile(path);
     auto connection = std::make_shared<SQLite::Database>(path.toStdString(), kOpenFlags, kBusyTimeoutMs);
+    damagedStore::guardConnection(*connection);
     return connection;
 }
 

@@ -4,6 +4,7 @@
 #include "DBManager.h"
 #include "EmailScramble.h"
 #include "Keychain.h"
+#include "ProblemNotice.h"
 #include "Utf8.h"
 
 #include <QMetaObject>
@@ -185,24 +186,19 @@ void MainView::componentComplete()
 
 void MainView::loadNotes()
 {
-    QList<Note> notes;
-    try {
-        // A read started with the window is taken instead; at most the rest
-        // of it is waited for.
-        if (auto readAhead = m_appState ? m_appState->takeNotesReadAhead() : std::nullopt) {
-            FetchedNotes fetched = readAhead->takeResult();
-            if (!fetched.error.isNull()) {
-                printLine(QStringLiteral("Error fetching notes: ") + fetched.error);
-                return;
-            }
-            notes = std::move(fetched.notes);
-        } else {
-            notes = DBManager::shared().fetchAllNotes();
-        }
-    } catch (const std::exception &error) {
-        printLine(QStringLiteral("Error fetching notes: ") + errorDescription(error));
-        return;
+    // A read started with the window is taken instead; at most the rest of
+    // it is waited for.
+    auto readAhead = m_appState ? m_appState->takeNotesReadAhead() : std::nullopt;
+    FetchedNotes fetched = readAhead ? readAhead->takeResult() : fetchNotesForGrid();
+    if (!fetched.problem.isEmpty())
+        ProblemNotice::shared().report(fetched.problem);
+    if (!fetched.error.isNull()) {
+        printLine(QStringLiteral("Error fetching notes: ") + fetched.error);
+        // Read one by one, the notes that could be read are shown all the same.
+        if (!fetched.readOneByOne)
+            return;
     }
+    QList<Note> notes = std::move(fetched.notes);
     // Published on the next turn of the event loop, as every caller expects.
     QPointer<AppState> state = m_appState;
     QMetaObject::invokeMethod(
@@ -221,6 +217,7 @@ void MainView::addNewNote()
         noteId = DBManager::shared().createNote();
     } catch (const std::exception &error) {
         printLine(QStringLiteral("Error creating new note: ") + errorDescription(error));
+        ProblemNotice::shared().report(ProblemNotice::Action::create, error);
         return;
     }
     if (m_appState)
@@ -233,6 +230,7 @@ void MainView::deleteNoteAndReload(const QString &noteId)
         DBManager::shared().deleteNote(noteId);
     } catch (const std::exception &error) {
         printLine(QStringLiteral("Error deleting note: ") + errorDescription(error));
+        ProblemNotice::shared().report(ProblemNotice::Action::remove, error);
         return;
     }
     loadNotes();

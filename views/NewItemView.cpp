@@ -3,6 +3,7 @@
 #include "Console.h"
 #include "DBError.h"
 #include "DBManager.h"
+#include "ProblemNotice.h"
 
 NewItemView::NewItemView(QObject *parent) : NoteEditor(parent)
 {
@@ -45,6 +46,7 @@ bool NewItemView::discard()
         if (storeError && storeError->code() == DBError::Code::noteNotFound)
             return true;
         printLine(QStringLiteral("Error deleting note: ") + errorDescription(error));
+        ProblemNotice::shared().report(ProblemNotice::Action::remove, error);
         return false;
     }
     return true;

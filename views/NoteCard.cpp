@@ -4,6 +4,7 @@
 #include "DBManager.h"
 #include "TodoItem.h"
 #include "Utf8.h"
+#include "ProblemNotice.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -190,6 +191,7 @@ void NoteCard::toggleFavorite()
         DBManager::shared().updateFavoriteStatus(m_note.id, m_localIsFavorite ? 1 : 0);
     } catch (const std::exception &error) {
         printLine(QStringLiteral("Error updating favorite status: ") + errorDescription(error));
+        ProblemNotice::shared().report(ProblemNotice::Action::favourite, error);
         setLocalIsFavorite(!m_localIsFavorite);
     }
 }

@@ -2,6 +2,7 @@
 
 #include "Console.h"
 #include "DBManager.h"
+#include "ProblemNotice.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ void NoteDetailView::loadNote()
         loaded = DBManager::shared().fetchNote(noteId());
     } catch (const std::exception &error) {
         printLine(QStringLiteral("Error loading note: ") + errorDescription(error));
+        ProblemNotice::shared().report(ProblemNotice::Action::load, error);
         // An empty text note stands in; the editing surface can be built.
         setLoaded(true);
         return;

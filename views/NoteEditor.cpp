@@ -5,6 +5,7 @@
 #include "DBManager.h"
 #include "StoreStatement.h"
 #include "TodoListEditor.h"
+#include "ProblemNotice.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -146,6 +147,7 @@ bool NoteEditor::storeContent(Note record)
         }
     } catch (const std::exception &error) {
         printLine(QStringLiteral("Error saving note: ") + errorDescription(error));
+        ProblemNotice::shared().report(ProblemNotice::Action::save, error);
         return false;
     }
     showSaved();

@@ -3,6 +3,7 @@
 #include "StoreTestSupport.h"
 
 #include "PrivateFiles.h"
+#include "FileMode.h"
 
 #include <SQLiteCpp/Database.h>
 #include <QFile>
@@ -11,14 +12,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-mode_t modeOf(const QString &path)
-{
-    struct stat status {};
-    if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
-        return mode_t(-1);
-    return status.st_mode & 07777;
-}
 
 // Sets the process umask for the life of the object.
 class Umask {
