@@ -49,9 +49,12 @@ QString ProblemNotice::plainReason(const std::exception &error)
     if (const auto *sqlite = dynamic_cast<const SQLite::Exception *>(&error)) {
         switch (sqlite->getErrorCode()) {
         case SQLITE_READONLY: return QStringLiteral("the notes file %1 is read-only").arg(file);
+        case SQLITE_AUTH:
+            return QStringLiteral("the notes file %1 is damaged, and nothing is written to it until a copy of it "
+                                  "is kept")
+                    .arg(file);
         case SQLITE_CANTOPEN:
-        case SQLITE_PERM:
-        case SQLITE_AUTH: return QStringLiteral("the notes file %1 cannot be opened").arg(file);
+        case SQLITE_PERM: return QStringLiteral("the notes file %1 cannot be opened").arg(file);
         case SQLITE_BUSY:
         case SQLITE_LOCKED: return QStringLiteral("the notes file %1 is locked by another program").arg(file);
         case SQLITE_CORRUPT:
