@@ -2,9 +2,9 @@
 
 #include "Console.h"
 #include "DBManager.h"
+#include "ProblemNotice.h"
 #include "TodoItem.h"
 #include "Utf8.h"
-#include "ProblemNotice.h"
 
 #include <QDateTime>
 #include <QLocale>

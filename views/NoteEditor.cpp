@@ -3,9 +3,9 @@
 #include "Console.h"
 #include "DBError.h"
 #include "DBManager.h"
+#include "ProblemNotice.h"
 #include "StoreStatement.h"
 #include "TodoListEditor.h"
-#include "ProblemNotice.h"
 
 #include <QCoreApplication>
 #include <QTimer>
