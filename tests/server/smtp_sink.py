@@ -3,8 +3,8 @@
 
 usage: smtp_sink.py FOLDER MODE CERT KEY [USER:PASSWORD]
 
-MODE is "starttls" (plain connection that must switch to TLS first) or
-"smtps" (TLS from the start). Every message received is written to FOLDER as
+MODE is "starttls" (plain connection that must switch to TLS first),
+"smtps" (TLS from the start) or "plain" (no TLS offered at all). Every message received is written to FOLDER as
 one file. Prints "listening on 127.0.0.1:PORT" once it accepts connections and
 runs until it is sent SIGTERM.
 """
@@ -63,7 +63,10 @@ def main():
     if mode == "starttls":
         options.update(tls_context=context, require_starttls=True)
     elif mode == "smtps":
-        options.update(ssl_context=context)
+        # aiosmtpd counts only STARTTLS as TLS when it decides to offer AUTH.
+        options.update(ssl_context=context, auth_require_tls=False)
+    elif mode == "plain":
+        pass
     else:
         sys.exit("unknown mode " + mode)
 
