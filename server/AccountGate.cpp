@@ -361,7 +361,7 @@ ServiceResponse AccountGate::handleApproval(std::string_view method, std::string
                                             const std::string &clientIp, std::string_view body)
 {
     const bool confirming = method == "POST";
-    if (!confirming && method != "GET") {
+    if (!confirming && method != "GET" && method != "HEAD") {
         ServiceResponse response = htmlResponse(405, invalidLinkPage());
         response.headers.emplace_back("Allow", "GET, POST");
         return response;
