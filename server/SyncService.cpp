@@ -1,10 +1,12 @@
 #include "SyncService.h"
 
+#include "NoteMerge.h"
 #include "SyncRequestReader.h"
 
 #include <SQLiteCpp/Transaction.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <ctime>
 #include <unordered_map>
 
@@ -29,6 +31,28 @@ SQLite::Database openDatabase(const std::string &path)
             "content TEXT NOT NULL, type INTEGER NOT NULL, isdeleted INTEGER NOT NULL, "
             "createdtime INTEGER NOT NULL, lastmodifiedtime INTEGER NOT NULL, title TEXT NOT NULL, "
             "isfavorite INTEGER NOT NULL, filelink TEXT NOT NULL, PRIMARY KEY (email, noteid))");
+    // Files from before revisions: every note kept so far is its revision 1.
+    bool hasRevisions = false;
+    {
+        SQLite::Statement columns(db, "PRAGMA table_info(notes)");
+        while (columns.executeStep())
+            hasRevisions = hasRevisions || columns.getColumn(1).getString() == "rev";
+    }
+    if (!hasRevisions)
+        db.exec("ALTER TABLE notes ADD COLUMN rev INTEGER NOT NULL DEFAULT 1");
+    // Replaced versions that machines may still hold as their base.
+    db.exec("CREATE TABLE IF NOT EXISTS note_versions ("
+            "email TEXT NOT NULL, noteid TEXT NOT NULL, rev INTEGER NOT NULL, "
+            "content TEXT NOT NULL, type INTEGER NOT NULL, isdeleted INTEGER NOT NULL, "
+            "createdtime INTEGER NOT NULL, lastmodifiedtime INTEGER NOT NULL, title TEXT NOT NULL, "
+            "isfavorite INTEGER NOT NULL, filelink TEXT NOT NULL, replacedtime INTEGER NOT NULL, "
+            "PRIMARY KEY (email, noteid, rev))");
+    // A machine's copy the service has taken in (stored, merged or kept as a
+    // copy), by its base and its hash: the revision it became part of. The
+    // same copy sent again then changes nothing.
+    db.exec("CREATE TABLE IF NOT EXISTS note_receipts ("
+            "email TEXT NOT NULL, noteid TEXT NOT NULL, baserev INTEGER NOT NULL, copyhash TEXT NOT NULL, "
+            "rev INTEGER NOT NULL, savedtime INTEGER NOT NULL, PRIMARY KEY (email, noteid, baserev, copyhash))");
     // Markers written before they were kept without text.
     db.exec("UPDATE notes SET content = '', title = '', filelink = '' "
             "WHERE isdeleted = 1 AND (content <> '' OR title <> '' OR filelink <> '')");
@@ -53,6 +77,9 @@ public:
 private:
     SQLite::Statement &m_statement;
 };
+
+constexpr const char *revisionColumns =
+    "noteid, content, type, isdeleted, createdtime, lastmodifiedtime, title, isfavorite, filelink, rev";
 
 bool isDeletion(const StoredNote &note)
 {
@@ -82,7 +109,7 @@ StoredNote noteFromRow(const SQLite::Statement &row)
     return note;
 }
 
-void appendNoteJson(std::string &out, StoredNote &&note)
+void appendNoteJson(std::string &out, StoredNote &&note, int64_t rev)
 {
     ordered_json object = ordered_json::object();
     object["noteid"] = std::move(note.noteid);
@@ -94,28 +121,10 @@ void appendNoteJson(std::string &out, StoredNote &&note)
     object["title"] = std::move(note.title);
     object["isfavorite"] = note.isfavorite;
     object["filelink"] = std::move(note.filelink);
+    object["rev"] = rev;
     if (out.back() != '[')
         out += ',';
     out += object.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
-}
-
-// Machines keep the creation time they first saw, so it may differ between
-// copies of one version.
-bool sameVersion(StoredNote a, const StoredNote &b)
-{
-    a.createdtime = b.createdtime;
-    return a == b;
-}
-
-// The newer copy wins. On a tie the copy sent is the later arrival and wins
-// when it differs, unless the kept one is a deletion, which wins a tie.
-bool supersedes(const StoredNote &incoming, const StoredNote &kept)
-{
-    if (incoming.lastmodifiedtime != kept.lastmodifiedtime)
-        return incoming.lastmodifiedtime > kept.lastmodifiedtime;
-    if (isDeletion(kept) && !isDeletion(incoming))
-        return false;
-    return !sameVersion(incoming, kept);
 }
 
 std::string countText(std::size_t count)
@@ -125,23 +134,137 @@ std::string countText(std::size_t count)
 
 } // namespace
 
-SyncService::SyncService(const std::string &databasePath, std::size_t maxBodyBytes)
+SyncService::SyncService(const std::string &databasePath, std::size_t maxBodyBytes, HistoryBounds history)
     : m_maxBodyBytes(maxBodyBytes)
+    , m_history(std::move(history))
     , m_db(openDatabase(databasePath))
     , m_knownAccount(m_db, "SELECT 1 FROM accounts WHERE email = ?")
     , m_addAccount(m_db, "INSERT INTO accounts (email, registeredtime) VALUES (?, ?)")
     , m_selectNotes(m_db,
-                    std::string("SELECT ") + noteColumns
+                    std::string("SELECT ") + revisionColumns
                         + " FROM notes WHERE email = ? ORDER BY lastmodifiedtime DESC, noteid")
     // The creation time stays as first recorded, as the clients keep it too.
     , m_writeNote(m_db,
-                  std::string("INSERT INTO notes (email, ") + noteColumns
-                      + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                  std::string("INSERT INTO notes (email, ") + revisionColumns
+                      + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
                         "ON CONFLICT (email, noteid) DO UPDATE SET content = excluded.content, "
                         "type = excluded.type, isdeleted = excluded.isdeleted, "
                         "lastmodifiedtime = excluded.lastmodifiedtime, title = excluded.title, "
-                        "isfavorite = excluded.isfavorite, filelink = excluded.filelink")
+                        "isfavorite = excluded.isfavorite, filelink = excluded.filelink, rev = excluded.rev")
+    , m_selectNote(m_db, std::string("SELECT ") + revisionColumns + " FROM notes WHERE email = ? AND noteid = ?")
+    , m_selectVersion(m_db,
+                      std::string("SELECT ") + noteColumns
+                          + " FROM note_versions WHERE email = ? AND noteid = ? AND rev = ?")
+    , m_archiveNote(m_db,
+                    std::string("INSERT OR REPLACE INTO note_versions (email, ") + revisionColumns
+                        + ", replacedtime) SELECT email, " + revisionColumns
+                        + ", ? FROM notes WHERE email = ? AND noteid = ?")
+    , m_pruneVersions(m_db, "DELETE FROM note_versions WHERE email = ? AND noteid = ? "
+                            "AND (rev <= ? OR replacedtime < ?)")
+    , m_selectReceipt(m_db, "SELECT rev FROM note_receipts "
+                            "WHERE email = ? AND noteid = ? AND baserev = ? AND copyhash = ?")
+    , m_addReceipt(m_db, "INSERT OR REPLACE INTO note_receipts (email, noteid, baserev, copyhash, rev, savedtime) "
+                         "VALUES (?, ?, ?, ?, ?, ?)")
+    , m_pruneReceipts(m_db, "DELETE FROM note_receipts WHERE email = ? AND noteid = ? "
+                            "AND (rev <= ? OR savedtime < ?)")
 {
+    // Notes no longer changed keep their history until it ages out here.
+    const int64_t oldest = now() - m_history.maxAgeSeconds;
+    SQLite::Statement agedVersions(m_db, "DELETE FROM note_versions WHERE replacedtime < ?");
+    agedVersions.bind(1, oldest);
+    agedVersions.exec();
+    SQLite::Statement agedReceipts(m_db, "DELETE FROM note_receipts WHERE savedtime < ?");
+    agedReceipts.bind(1, oldest);
+    agedReceipts.exec();
+}
+
+int64_t SyncService::now() const
+{
+    return m_history.now ? m_history.now() : int64_t(std::time(nullptr));
+}
+
+std::optional<HeldNote> SyncService::heldNote(const std::string &email, const std::string &noteid)
+{
+    ResetOnExit reset(m_selectNote);
+    m_selectNote.bind(1, email);
+    m_selectNote.bind(2, noteid);
+    if (!m_selectNote.executeStep())
+        return std::nullopt;
+    return HeldNote{noteFromRow(m_selectNote), m_selectNote.getColumn(9).getInt64()};
+}
+
+std::optional<StoredNote> SyncService::keptVersion(const std::string &email, const std::string &noteid, int64_t rev)
+{
+    ResetOnExit reset(m_selectVersion);
+    m_selectVersion.bind(1, email);
+    m_selectVersion.bind(2, noteid);
+    m_selectVersion.bind(3, rev);
+    if (!m_selectVersion.executeStep())
+        return std::nullopt;
+    return noteFromRow(m_selectVersion);
+}
+
+bool SyncService::hasReceipt(const std::string &email, const std::string &noteid, int64_t baseRev,
+                             const std::string &hash)
+{
+    ResetOnExit reset(m_selectReceipt);
+    m_selectReceipt.bind(1, email);
+    m_selectReceipt.bind(2, noteid);
+    m_selectReceipt.bind(3, baseRev);
+    m_selectReceipt.bind(4, hash);
+    return m_selectReceipt.executeStep();
+}
+
+// Stores `note` as the revision after `replaced` (or as revision 1), keeping
+// the replaced version for the machines that still hold it.
+void SyncService::writeRevision(const std::string &email, const StoredNote &note,
+                                const std::optional<HeldNote> &replaced)
+{
+    const int64_t rev = replaced ? replaced->rev + 1 : 1;
+    if (replaced) {
+        const int64_t replacedTime = now();
+        {
+            ResetOnExit reset(m_archiveNote);
+            m_archiveNote.bind(1, replacedTime);
+            m_archiveNote.bind(2, email);
+            m_archiveNote.bind(3, note.noteid);
+            m_archiveNote.exec();
+        }
+        for (SQLite::Statement *prune : {&m_pruneVersions, &m_pruneReceipts}) {
+            ResetOnExit reset(*prune);
+            prune->bind(1, email);
+            prune->bind(2, note.noteid);
+            prune->bind(3, rev - 1 - m_history.versions);
+            prune->bind(4, replacedTime - m_history.maxAgeSeconds);
+            prune->exec();
+        }
+    }
+    ResetOnExit reset(m_writeNote);
+    m_writeNote.bind(1, email);
+    m_writeNote.bind(2, note.noteid);
+    m_writeNote.bind(3, note.content);
+    m_writeNote.bind(4, note.type);
+    m_writeNote.bind(5, note.isdeleted);
+    m_writeNote.bind(6, note.createdtime);
+    m_writeNote.bind(7, note.lastmodifiedtime);
+    m_writeNote.bind(8, note.title);
+    m_writeNote.bind(9, note.isfavorite);
+    m_writeNote.bind(10, note.filelink);
+    m_writeNote.bind(11, rev);
+    m_writeNote.exec();
+}
+
+void SyncService::addReceipt(const std::string &email, const std::string &noteid, int64_t baseRev,
+                             const std::string &hash, int64_t rev)
+{
+    ResetOnExit reset(m_addReceipt);
+    m_addReceipt.bind(1, email);
+    m_addReceipt.bind(2, noteid);
+    m_addReceipt.bind(3, baseRev);
+    m_addReceipt.bind(4, hash);
+    m_addReceipt.bind(5, rev);
+    m_addReceipt.bind(6, now());
+    m_addReceipt.exec();
 }
 
 std::string SyncService::messageBody(const std::string &message)
@@ -168,12 +291,14 @@ ServiceResponse SyncService::handleSync(std::string_view body)
             dropText(note);
     }
 
+    const bool byRevision =
+        std::any_of(request.bases.begin(), request.bases.end(), [](int64_t base) { return base > 0; });
+
     try {
         std::unordered_map<std::string_view, std::size_t> sent;
         sent.reserve(request.notes.size());
         for (std::size_t i = 0; i < request.notes.size(); ++i)
             sent.emplace(request.notes[i].noteid, i);
-        std::vector<bool> toWrite(request.notes.size(), true);
 
         std::lock_guard lock(m_mutex);
         SQLite::Transaction transaction(m_db);
@@ -187,13 +312,54 @@ ServiceResponse SyncService::handleSync(std::string_view body)
         if (isNew) {
             ResetOnExit reset(m_addAccount);
             m_addAccount.bind(1, request.email);
-            m_addAccount.bind(2, int64_t(std::time(nullptr)));
+            m_addAccount.bind(2, now());
             m_addAccount.exec();
         }
 
-        // What the machine must apply: notes it lacks (a deleted one is of no use
-        // to a machine that lacks it), and the kept copy wherever the machine's
-        // own did not win.
+        std::size_t accepted = 0;
+        bool sentDeletion = false;
+        for (std::size_t i = 0; i < request.notes.size(); ++i) {
+            const StoredNote &incoming = request.notes[i];
+            const int64_t base = request.bases[i];
+            sentDeletion = sentDeletion || isDeletion(incoming);
+            const std::optional<HeldNote> current = heldNote(request.email, incoming.noteid);
+            if (!byRevision) {
+                const NoteDecision decision = decideByTime(incoming, current);
+                if (decision.action == NoteDecision::Action::Store) {
+                    writeRevision(request.email, decision.note, current);
+                    ++accepted;
+                }
+                continue;
+            }
+            if (current && sameVersion(incoming, current->note))
+                continue;
+            const std::string hash = versionHash(incoming);
+            if (current && hasReceipt(request.email, incoming.noteid, base, hash))
+                continue; // taken in before; its answer was lost
+            std::optional<StoredNote> baseVersion;
+            if (current && base == current->rev)
+                baseVersion = current->note;
+            else if (current && base > 0 && base < current->rev)
+                baseVersion = keptVersion(request.email, incoming.noteid, base);
+            const NoteDecision decision = decideByRevision(incoming, base, current, baseVersion);
+            if (decision.action == NoteDecision::Action::Store) {
+                writeRevision(request.email, decision.note, current);
+                addReceipt(request.email, incoming.noteid, base, hash, current ? current->rev + 1 : 1);
+                ++accepted;
+            } else if (decision.action == NoteDecision::Action::Copy) {
+                StoredNote copy = decision.note;
+                copy.noteid = conflictCopyId(incoming.noteid, base, hash);
+                if (!sent.count(copy.noteid) && !heldNote(request.email, copy.noteid)) {
+                    writeRevision(request.email, copy, std::nullopt);
+                    ++accepted;
+                }
+                addReceipt(request.email, incoming.noteid, base, hash, current->rev);
+            }
+        }
+
+        // What the machine must apply: every note whose current copy it does
+        // not hold at the current revision. A deletion is of no use to a
+        // machine that lacks the note or deleted it too.
         std::string toApply = "[";
         std::size_t applyCount = 0;
         {
@@ -201,45 +367,27 @@ ServiceResponse SyncService::handleSync(std::string_view body)
             m_selectNotes.bind(1, request.email);
             while (m_selectNotes.executeStep()) {
                 StoredNote kept = noteFromRow(m_selectNotes);
+                const int64_t rev = m_selectNotes.getColumn(9).getInt64();
                 const auto it = sent.find(kept.noteid);
                 bool wanted = false;
                 if (it == sent.end()) {
                     wanted = !isDeletion(kept);
                 } else {
-                    const StoredNote &incoming = request.notes[it->second];
-                    toWrite[it->second] = supersedes(incoming, kept);
-                    wanted = !toWrite[it->second] && !sameVersion(incoming, kept);
+                    const StoredNote &held = request.notes[it->second];
+                    wanted = isDeletion(kept) ? !isDeletion(held)
+                                              : request.bases[it->second] != rev || !sameVersion(held, kept);
                 }
                 if (wanted) {
-                    appendNoteJson(toApply, std::move(kept));
+                    appendNoteJson(toApply, std::move(kept), rev);
                     ++applyCount;
                 }
             }
         }
         toApply += ']';
-
-        std::size_t accepted = 0;
-        for (std::size_t i = 0; i < request.notes.size(); ++i) {
-            if (!toWrite[i])
-                continue;
-            const StoredNote &note = request.notes[i];
-            ResetOnExit reset(m_writeNote);
-            m_writeNote.bind(1, request.email);
-            m_writeNote.bind(2, note.noteid);
-            m_writeNote.bind(3, note.content);
-            m_writeNote.bind(4, note.type);
-            m_writeNote.bind(5, note.isdeleted);
-            m_writeNote.bind(6, note.createdtime);
-            m_writeNote.bind(7, note.lastmodifiedtime);
-            m_writeNote.bind(8, note.title);
-            m_writeNote.bind(9, note.isfavorite);
-            m_writeNote.bind(10, note.filelink);
-            m_writeNote.exec();
-            ++accepted;
-        }
         transaction.commit();
 
-        if (request.notes.empty() && applyCount == 0) {
+        // A machine purges the deletions it sent only on a 602.
+        if (applyCount == 0 && !sentDeletion) {
             ordered_json reply = ordered_json::object();
             reply["status"] = 601;
             reply["msg"] = isNew ? "Email configured" : "Up to date";
