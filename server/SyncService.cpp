@@ -155,6 +155,8 @@ SyncService::SyncService(const std::string &databasePath, std::size_t maxBodyByt
     , m_selectVersion(m_db,
                       std::string("SELECT ") + noteColumns
                           + " FROM note_versions WHERE email = ? AND noteid = ? AND rev = ?")
+    , m_selectVersions(m_db,
+                       std::string("SELECT ") + noteColumns + " FROM note_versions WHERE email = ? AND noteid = ?")
     , m_archiveNote(m_db,
                     std::string("INSERT OR REPLACE INTO note_versions (email, ") + revisionColumns
                         + ", replacedtime) SELECT email, " + revisionColumns
@@ -202,6 +204,18 @@ std::optional<StoredNote> SyncService::keptVersion(const std::string &email, con
     if (!m_selectVersion.executeStep())
         return std::nullopt;
     return noteFromRow(m_selectVersion);
+}
+
+bool SyncService::isReplacedVersion(const std::string &email, const StoredNote &note)
+{
+    ResetOnExit reset(m_selectVersions);
+    m_selectVersions.bind(1, email);
+    m_selectVersions.bind(2, note.noteid);
+    while (m_selectVersions.executeStep()) {
+        if (sameVersion(noteFromRow(m_selectVersions), note))
+            return true;
+    }
+    return false;
 }
 
 bool SyncService::hasReceipt(const std::string &email, const std::string &noteid, int64_t baseRev,
@@ -325,7 +339,11 @@ ServiceResponse SyncService::handleSync(std::string_view body)
             const std::optional<HeldNote> current = heldNote(request.email, incoming.noteid);
             if (!byRevision) {
                 const NoteDecision decision = decideByTime(incoming, current);
-                if (decision.action == NoteDecision::Action::Store) {
+                // A version the service has already replaced is a machine
+                // that has not caught up, however its time compares with a
+                // merge's; it must not undo what replaced it.
+                if (decision.action == NoteDecision::Action::Store
+                    && !(current && isReplacedVersion(request.email, incoming))) {
                     writeRevision(request.email, decision.note, current);
                     ++accepted;
                 }

@@ -63,6 +63,7 @@ private:
     int64_t now() const;
     std::optional<HeldNote> heldNote(const std::string &email, const std::string &noteid);
     std::optional<StoredNote> keptVersion(const std::string &email, const std::string &noteid, int64_t rev);
+    bool isReplacedVersion(const std::string &email, const StoredNote &note);
     bool hasReceipt(const std::string &email, const std::string &noteid, int64_t baseRev, const std::string &hash);
     void writeRevision(const std::string &email, const StoredNote &note, const std::optional<HeldNote> &replaced);
     void addReceipt(const std::string &email, const std::string &noteid, int64_t baseRev, const std::string &hash,
@@ -80,6 +81,7 @@ private:
     SQLite::Statement m_writeNote;
     SQLite::Statement m_selectNote;
     SQLite::Statement m_selectVersion;
+    SQLite::Statement m_selectVersions;
     SQLite::Statement m_archiveNote;
     SQLite::Statement m_pruneVersions;
     SQLite::Statement m_selectReceipt;

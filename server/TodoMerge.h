@@ -10,7 +10,7 @@
 // other left it alone. An item edited on one side and deleted on the other
 // stays, so no typed words go. The result keeps the order of the side that
 // reordered (the current one when both did), with the other side's new items
-// after the item they followed there.
+// after the item they followed there (first where they came first).
 //
 // Returns nothing when both sides changed one member of one item differently,
 // or when a copy is not such a list (empty text counts as an empty list).
