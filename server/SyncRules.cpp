@@ -50,7 +50,7 @@ void appendPart(std::string &out, std::string_view part)
 } // namespace
 
 NoteDecision decideByRevision(const StoredNote &incoming, int64_t baseRev, const std::optional<HeldNote> &current,
-                              const std::optional<StoredNote> &baseVersion)
+                              const std::optional<StoredNote> &baseVersion, const std::string &baseHash)
 {
     if (!current)
         return store(incoming);
@@ -64,6 +64,8 @@ NoteDecision decideByRevision(const StoredNote &incoming, int64_t baseRev, const
             return nothing;
         if (sameVersion(held, *baseVersion))
             return store(incoming);
+    } else if (!baseHash.empty() && baseHash == versionHash(incoming)) {
+        return nothing;
     }
     // Both sides changed, or what the machine changed is unknown.
     if (isDeletion(incoming))

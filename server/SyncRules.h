@@ -26,7 +26,8 @@ struct NoteDecision {
 
 // For a machine that names the revision its copy was based on (`baseRev`, 0
 // for a copy it never synced) and the base version when the service still
-// keeps it. Clocks decide nothing: a copy changed from the current revision
+// keeps it whole, or else `baseHash`, its versionHash, when it keeps that.
+// Clocks decide nothing: a copy changed from the current revision
 // replaces it; an unchanged one is brought up to date; where both sides
 // changed, they are merged, or where the changes overlap the machine's
 // version is kept as a copy. A deletion never removes a change its machine
@@ -34,7 +35,7 @@ struct NoteDecision {
 // the base version nothing can tell what the machine changed, so a copy that
 // differs is kept beside the current one rather than lost.
 NoteDecision decideByRevision(const StoredNote &incoming, int64_t baseRev, const std::optional<HeldNote> &current,
-                              const std::optional<StoredNote> &baseVersion);
+                              const std::optional<StoredNote> &baseVersion, const std::string &baseHash = {});
 
 // For machines that send no revisions at all: the newer "lastmodifiedtime"
 // wins. Times are whole seconds, so one machine saving twice within a second
@@ -54,14 +55,20 @@ std::string conflictCopyId(const std::string &noteid, int64_t baseRev, const std
 // base. A machine's base is the revision it last synced, so a version is
 // needed for as long as some machine has not synced since it was replaced.
 // Past these bounds nothing is lost: a changed copy whose base is gone is
-// kept beside the current one instead of merged.
+// kept beside the current one instead of merged. Beyond the versions kept
+// whole, a version's hash is kept far longer at little cost, so that a copy
+// a machine did not change is still known as such and brought up to date.
 struct HistoryBounds {
-    // Per note. A note changed more often than this while a machine was away
-    // is rare; each kept version costs the note's size again.
+    // Whole versions per note. A note changed more often than this while a
+    // machine was away is rare; each costs the note's size again.
     int64_t versions = 32;
     // Since the version was replaced: a machine away for half a year is
-    // rarely coming back, and the rows of notes no longer changed go.
+    // rarely coming back, and the text of notes no longer changed goes.
     int64_t maxAgeSeconds = int64_t(180) * 24 * 3600;
+    // Hashes of replaced versions per note, and for how long: a row of about
+    // a hundred bytes each.
+    int64_t hashes = 1024;
+    int64_t hashMaxAgeSeconds = int64_t(3 * 365) * 24 * 3600;
     // The service's own clock, which only ages the history.
     std::function<int64_t()> now;
 };

@@ -46,7 +46,7 @@ SQLite::Database openDatabase(const std::string &path)
             "content TEXT NOT NULL, type INTEGER NOT NULL, isdeleted INTEGER NOT NULL, "
             "createdtime INTEGER NOT NULL, lastmodifiedtime INTEGER NOT NULL, title TEXT NOT NULL, "
             "isfavorite INTEGER NOT NULL, filelink TEXT NOT NULL, replacedtime INTEGER NOT NULL, "
-            "PRIMARY KEY (email, noteid, rev))");
+            "versionhash TEXT NOT NULL, whole INTEGER NOT NULL, PRIMARY KEY (email, noteid, rev))");
     // A machine's copy the service has taken in (stored, merged or kept as a
     // copy), by its base and its hash: the revision it became part of. The
     // same copy sent again then changes nothing.
@@ -154,13 +154,14 @@ SyncService::SyncService(const std::string &databasePath, std::size_t maxBodyByt
     , m_selectNote(m_db, std::string("SELECT ") + revisionColumns + " FROM notes WHERE email = ? AND noteid = ?")
     , m_selectVersion(m_db,
                       std::string("SELECT ") + noteColumns
-                          + " FROM note_versions WHERE email = ? AND noteid = ? AND rev = ?")
-    , m_selectVersions(m_db,
-                       std::string("SELECT ") + noteColumns + " FROM note_versions WHERE email = ? AND noteid = ?")
+                          + ", versionhash, whole FROM note_versions WHERE email = ? AND noteid = ? AND rev = ?")
+    , m_selectVersions(m_db, "SELECT 1 FROM note_versions WHERE email = ? AND noteid = ? AND versionhash = ?")
     , m_archiveNote(m_db,
                     std::string("INSERT OR REPLACE INTO note_versions (email, ") + revisionColumns
-                        + ", replacedtime) SELECT email, " + revisionColumns
-                        + ", ? FROM notes WHERE email = ? AND noteid = ?")
+                        + ", replacedtime, versionhash, whole) SELECT email, " + revisionColumns
+                        + ", ?, ?, 1 FROM notes WHERE email = ? AND noteid = ?")
+    , m_thinVersions(m_db, "UPDATE note_versions SET content = '', title = '', filelink = '', whole = 0 "
+                           "WHERE email = ? AND noteid = ? AND whole = 1 AND (rev <= ? OR replacedtime < ?)")
     , m_pruneVersions(m_db, "DELETE FROM note_versions WHERE email = ? AND noteid = ? "
                             "AND (rev <= ? OR replacedtime < ?)")
     , m_selectReceipt(m_db, "SELECT rev FROM note_receipts "
@@ -171,7 +172,11 @@ SyncService::SyncService(const std::string &databasePath, std::size_t maxBodyByt
                             "AND (rev <= ? OR savedtime < ?)")
 {
     // Notes no longer changed keep their history until it ages out here.
-    const int64_t oldest = now() - m_history.maxAgeSeconds;
+    SQLite::Statement agedText(m_db, "UPDATE note_versions SET content = '', title = '', filelink = '', whole = 0 "
+                                     "WHERE whole = 1 AND replacedtime < ?");
+    agedText.bind(1, now() - m_history.maxAgeSeconds);
+    agedText.exec();
+    const int64_t oldest = now() - m_history.hashMaxAgeSeconds;
     SQLite::Statement agedVersions(m_db, "DELETE FROM note_versions WHERE replacedtime < ?");
     agedVersions.bind(1, oldest);
     agedVersions.exec();
@@ -195,15 +200,18 @@ std::optional<HeldNote> SyncService::heldNote(const std::string &email, const st
     return HeldNote{noteFromRow(m_selectNote), m_selectNote.getColumn(9).getInt64()};
 }
 
-std::optional<StoredNote> SyncService::keptVersion(const std::string &email, const std::string &noteid, int64_t rev)
+void SyncService::keptVersion(const std::string &email, const std::string &noteid, int64_t rev,
+                              std::optional<StoredNote> &whole, std::string &hash)
 {
     ResetOnExit reset(m_selectVersion);
     m_selectVersion.bind(1, email);
     m_selectVersion.bind(2, noteid);
     m_selectVersion.bind(3, rev);
     if (!m_selectVersion.executeStep())
-        return std::nullopt;
-    return noteFromRow(m_selectVersion);
+        return;
+    hash = m_selectVersion.getColumn(9).getString();
+    if (m_selectVersion.getColumn(10).getInt64() != 0)
+        whole = noteFromRow(m_selectVersion);
 }
 
 bool SyncService::isReplacedVersion(const std::string &email, const StoredNote &note)
@@ -211,11 +219,8 @@ bool SyncService::isReplacedVersion(const std::string &email, const StoredNote &
     ResetOnExit reset(m_selectVersions);
     m_selectVersions.bind(1, email);
     m_selectVersions.bind(2, note.noteid);
-    while (m_selectVersions.executeStep()) {
-        if (sameVersion(noteFromRow(m_selectVersions), note))
-            return true;
-    }
-    return false;
+    m_selectVersions.bind(3, versionHash(note));
+    return m_selectVersions.executeStep();
 }
 
 bool SyncService::hasReceipt(const std::string &email, const std::string &noteid, int64_t baseRev,
@@ -240,17 +245,27 @@ void SyncService::writeRevision(const std::string &email, const StoredNote &note
         {
             ResetOnExit reset(m_archiveNote);
             m_archiveNote.bind(1, replacedTime);
-            m_archiveNote.bind(2, email);
-            m_archiveNote.bind(3, note.noteid);
+            m_archiveNote.bind(2, versionHash(replaced->note));
+            m_archiveNote.bind(3, email);
+            m_archiveNote.bind(4, note.noteid);
             m_archiveNote.exec();
         }
-        for (SQLite::Statement *prune : {&m_pruneVersions, &m_pruneReceipts}) {
-            ResetOnExit reset(*prune);
-            prune->bind(1, email);
-            prune->bind(2, note.noteid);
-            prune->bind(3, rev - 1 - m_history.versions);
-            prune->bind(4, replacedTime - m_history.maxAgeSeconds);
-            prune->exec();
+        const struct {
+            SQLite::Statement *statement;
+            int64_t count;
+            int64_t age;
+        } bounds[] = {
+            {&m_thinVersions, m_history.versions, m_history.maxAgeSeconds},
+            {&m_pruneVersions, m_history.hashes, m_history.hashMaxAgeSeconds},
+            {&m_pruneReceipts, m_history.hashes, m_history.hashMaxAgeSeconds},
+        };
+        for (const auto &bound : bounds) {
+            ResetOnExit reset(*bound.statement);
+            bound.statement->bind(1, email);
+            bound.statement->bind(2, note.noteid);
+            bound.statement->bind(3, rev - 1 - bound.count);
+            bound.statement->bind(4, replacedTime - bound.age);
+            bound.statement->exec();
         }
     }
     ResetOnExit reset(m_writeNote);
@@ -355,11 +370,12 @@ ServiceResponse SyncService::handleSync(std::string_view body)
             if (current && hasReceipt(request.email, incoming.noteid, base, hash))
                 continue; // taken in before; its answer was lost
             std::optional<StoredNote> baseVersion;
+            std::string baseHash;
             if (current && base == current->rev)
                 baseVersion = current->note;
             else if (current && base > 0 && base < current->rev)
-                baseVersion = keptVersion(request.email, incoming.noteid, base);
-            const NoteDecision decision = decideByRevision(incoming, base, current, baseVersion);
+                keptVersion(request.email, incoming.noteid, base, baseVersion, baseHash);
+            const NoteDecision decision = decideByRevision(incoming, base, current, baseVersion, baseHash);
             if (decision.action == NoteDecision::Action::Store) {
                 writeRevision(request.email, decision.note, current);
                 addReceipt(request.email, incoming.noteid, base, hash, current ? current->rev + 1 : 1);

@@ -62,7 +62,9 @@ public:
 private:
     int64_t now() const;
     std::optional<HeldNote> heldNote(const std::string &email, const std::string &noteid);
-    std::optional<StoredNote> keptVersion(const std::string &email, const std::string &noteid, int64_t rev);
+    // Fills `whole` when the version is kept whole; `hash` when it is kept at all.
+    void keptVersion(const std::string &email, const std::string &noteid, int64_t rev,
+                     std::optional<StoredNote> &whole, std::string &hash);
     bool isReplacedVersion(const std::string &email, const StoredNote &note);
     bool hasReceipt(const std::string &email, const std::string &noteid, int64_t baseRev, const std::string &hash);
     void writeRevision(const std::string &email, const StoredNote &note, const std::optional<HeldNote> &replaced);
@@ -83,6 +85,7 @@ private:
     SQLite::Statement m_selectVersion;
     SQLite::Statement m_selectVersions;
     SQLite::Statement m_archiveNote;
+    SQLite::Statement m_thinVersions;
     SQLite::Statement m_pruneVersions;
     SQLite::Statement m_selectReceipt;
     SQLite::Statement m_addReceipt;

@@ -96,7 +96,8 @@ private:
 
 class World {
 public:
-    explicit World(int machines, int legacyMachines = 0)
+    explicit World(int machines, int legacyMachines = 0, HistoryBounds history = {})
+        : service(path, SyncService::defaultMaxBodyBytes, std::move(history))
     {
         for (int i = 0; i < machines; ++i)
             m_machines.push_back(std::make_unique<Machine>(service));
@@ -129,19 +130,59 @@ public:
         return notes;
     }
     int64_t rev(const std::string &id) { return held().at(id).rev; }
-    int64_t keptVersions()
+    int64_t keptVersions(const char *where = "1")
     {
         SQLite::Database db(path, SQLite::OPEN_READONLY);
-        return db.execAndGet("SELECT COUNT(*) FROM note_versions").getInt64();
+        return db.execAndGet(std::string("SELECT COUNT(*) FROM note_versions WHERE ") + where).getInt64();
     }
+    int64_t keptWhole() { return keptVersions("whole = 1"); }
 
     TemporaryFolder folder;
     const std::string path = (folder.path() / "service.db").string();
-    SyncService service{path};
+    SyncService service;
 
 private:
     std::vector<std::unique_ptr<Machine>> m_machines;
 };
+
+// Each machine syncs after the last change, merges made meanwhile reaching
+// the earlier ones in a second round; then every machine holds what the
+// service holds, every word is there, there are `notes` notes, and a further
+// sync changes nothing.
+void expectAgreement(World &w, int machinesWithRevisions, const std::vector<std::string> &words, std::size_t notes)
+{
+    for (int round = 0; round < 2; ++round) {
+        for (std::size_t i = 0; i < w.size(); ++i)
+            w[i].sync();
+    }
+
+    std::map<std::string, Machine::Row> live = w.held();
+    std::erase_if(live, [](const auto &entry) { return entry.second.note["isdeleted"] == 1; });
+    for (std::size_t i = 0; i < w.size(); ++i) {
+        SCOPED_TRACE("machine " + std::to_string(i));
+        if (i < std::size_t(machinesWithRevisions)) {
+            EXPECT_EQ(w[i].rows, live);
+        } else {
+            // An older client learns revisions it does not send.
+            ASSERT_EQ(w[i].rows.size(), live.size());
+            for (const auto &[id, row] : live)
+                EXPECT_EQ(w[i].rows.at(id).note, row.note);
+        }
+    }
+    EXPECT_EQ(live.size(), notes);
+    for (const std::string &word : words) {
+        EXPECT_TRUE(std::any_of(live.begin(), live.end(), [&](const auto &entry) {
+            return entry.second.note["content"].template get<std::string>().find(word) != std::string::npos;
+        })) << word;
+    }
+
+    const auto settled = w.held();
+    const int64_t versions = w.keptVersions();
+    for (std::size_t i = 0; i < std::size_t(machinesWithRevisions); ++i)
+        EXPECT_EQ(w[i].sync(), (ordered_json{{"status", 601}, {"msg", "Up to date"}}));
+    EXPECT_EQ(w.held(), settled);
+    EXPECT_EQ(w.keptVersions(), versions);
+}
 
 struct Case {
     const char *name;
@@ -351,41 +392,49 @@ TEST(SyncMachines, EveryCaseEndsAlikeWithEveryWord)
         SCOPED_TRACE(c.name);
         World w(c.machines, c.legacyMachines);
         c.script(w);
-        // Each machine syncs after the last change; merges made meanwhile
-        // reach the earlier ones in a second round.
-        for (int round = 0; round < 2; ++round) {
-            for (std::size_t i = 0; i < w.size(); ++i)
-                w[i].sync();
-        }
-
-        std::map<std::string, Machine::Row> live = w.held();
-        std::erase_if(live, [](const auto &entry) { return entry.second.note["isdeleted"] == 1; });
-        for (std::size_t i = 0; i < w.size(); ++i) {
-            SCOPED_TRACE("machine " + std::to_string(i));
-            if (i < std::size_t(c.machines)) {
-                EXPECT_EQ(w[i].rows, live);
-            } else {
-                // An older client learns revisions it does not send.
-                ASSERT_EQ(w[i].rows.size(), live.size());
-                for (const auto &[id, row] : live)
-                    EXPECT_EQ(w[i].rows.at(id).note, row.note);
-            }
-        }
-        EXPECT_EQ(live.size(), c.notes);
-        for (const std::string &word : c.words) {
-            EXPECT_TRUE(std::any_of(live.begin(), live.end(), [&](const auto &entry) {
-                return entry.second.note["content"].template get<std::string>().find(word) != std::string::npos;
-            })) << word;
-        }
-
-        // Once all agree, a sync changes nothing and has nothing to apply.
-        const auto settled = w.held();
-        const int64_t versions = w.keptVersions();
-        for (std::size_t i = 0; i < std::size_t(c.machines); ++i)
-            EXPECT_EQ(w[i].sync(), (ordered_json{{"status", 601}, {"msg", "Up to date"}}));
-        EXPECT_EQ(w.held(), settled);
-        EXPECT_EQ(w.keptVersions(), versions);
+        expectAgreement(w, c.machines, c.words, c.notes);
     }
+}
+
+// Within its bounds the service merges against the base version; beyond
+// them it knows an unchanged copy by its hash, and keeps a changed copy whose
+// base it no longer has beside the current one.
+TEST(SyncMachines, HistoryStaysWithinItsBounds)
+{
+    int64_t clock = t0;
+    const HistoryBounds bounds{3, 1000, 5, 3000, [&clock] { return clock; }};
+    World w(3, 0, bounds);
+    shareFiveLines(w);
+    w[2].replace("n", "line five", "away too long", t0 + 1);
+    for (int i = 1; i <= 6; ++i) {
+        w[0].replace("n", i == 1 ? "line one" : "edit " + std::to_string(i - 1), "edit " + std::to_string(i), t0 + i);
+        w[0].sync();
+        if (i == 4)
+            w[1].sync(); // unchanged since revision 1, kept only as its hash by now
+    }
+    EXPECT_EQ(w.rev("n"), 7);
+    EXPECT_EQ(w.keptWhole(), 3);
+    EXPECT_EQ(w.keptVersions(), 5);
+    EXPECT_EQ(w.held().size(), 1u);
+
+    // Revision 5 is still kept whole: merged. Revision 1 is gone: kept beside.
+    w[1].replace("n", "line three", "within bounds", t0 + 10);
+    w[1].sync();
+    EXPECT_EQ(w.held().size(), 1u);
+    w[2].sync();
+    expectAgreement(w, 3, {"edit 6", "within bounds", "away too long"}, 2);
+
+    // Replaced text goes once older than its bound, hashes later.
+    clock += 2000;
+    w[0].replace("n", "edit 6", "much later", t0 + 20);
+    w[0].sync();
+    EXPECT_EQ(w.keptWhole(), 1);
+    EXPECT_EQ(w.keptVersions(), 5);
+    clock += 2000;
+    { SyncService reopened(w.path, SyncService::defaultMaxBodyBytes, bounds); }
+    EXPECT_EQ(w.keptWhole(), 0);
+    EXPECT_EQ(w.keptVersions(), 1);
+    EXPECT_EQ(w.keptVersions("content <> ''"), 0);
 }
 
 } // namespace
