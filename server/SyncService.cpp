@@ -86,12 +86,13 @@ bool isDeletion(const StoredNote &note)
     return note.isdeleted == 1;
 }
 
-// A deletion marker needs the identifier, times and flags only.
+// A deletion marker needs the identifier, times and flags only. The memory
+// goes too, as a large request keeps its notes until it is answered.
 void dropText(StoredNote &note)
 {
-    note.content.clear();
-    note.title.clear();
-    note.filelink.clear();
+    std::string().swap(note.content);
+    std::string().swap(note.title);
+    std::string().swap(note.filelink);
 }
 
 StoredNote noteFromRow(const SQLite::Statement &row)
@@ -109,7 +110,7 @@ StoredNote noteFromRow(const SQLite::Statement &row)
     return note;
 }
 
-void appendNoteJson(std::string &out, StoredNote &&note, int64_t rev)
+std::string noteJson(StoredNote &&note, int64_t rev)
 {
     ordered_json object = ordered_json::object();
     object["noteid"] = std::move(note.noteid);
@@ -122,9 +123,7 @@ void appendNoteJson(std::string &out, StoredNote &&note, int64_t rev)
     object["isfavorite"] = note.isfavorite;
     object["filelink"] = std::move(note.filelink);
     object["rev"] = rev;
-    if (out.back() != '[')
-        out += ',';
-    out += object.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
+    return object.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
 }
 
 std::string countText(std::size_t count)
@@ -151,6 +150,8 @@ SyncService::SyncService(const std::string &databasePath, std::size_t maxBodyByt
                         "type = excluded.type, isdeleted = excluded.isdeleted, "
                         "lastmodifiedtime = excluded.lastmodifiedtime, title = excluded.title, "
                         "isfavorite = excluded.isfavorite, filelink = excluded.filelink, rev = excluded.rev")
+    , m_measureNotes(m_db, "SELECT COUNT(*), TOTAL(length(CAST(content AS BLOB)) + length(CAST(title AS BLOB)) "
+                           "+ length(CAST(filelink AS BLOB))) FROM notes WHERE email = ?")
     , m_selectNote(m_db, std::string("SELECT ") + revisionColumns + " FROM notes WHERE email = ? AND noteid = ?")
     , m_selectVersion(m_db,
                       std::string("SELECT ") + noteColumns
@@ -347,93 +348,100 @@ ServiceResponse SyncService::handleSync(std::string_view body)
 
         std::size_t accepted = 0;
         bool sentDeletion = false;
+        // Whether the reply holds the note the machine sent: decided as each
+        // is handled, so that its text can go before the reply is built.
+        std::vector<bool> sentBack(request.notes.size(), false);
         for (std::size_t i = 0; i < request.notes.size(); ++i) {
-            const StoredNote &incoming = request.notes[i];
+            StoredNote &incoming = request.notes[i];
             const int64_t base = request.bases[i];
             sentDeletion = sentDeletion || isDeletion(incoming);
             const std::optional<HeldNote> current = heldNote(request.email, incoming.noteid);
+            std::optional<HeldNote> after = current;
+            const auto storeRevision = [&](const StoredNote &note) {
+                writeRevision(request.email, note, current);
+                after = HeldNote{note, current ? current->rev + 1 : 1};
+                ++accepted;
+            };
             if (!byRevision) {
                 const NoteDecision decision = decideByTime(incoming, current);
                 // A version the service has already replaced is a machine
                 // that has not caught up, however its time compares with a
                 // merge's; it must not undo what replaced it.
                 if (decision.action == NoteDecision::Action::Store
-                    && !(current && isReplacedVersion(request.email, incoming))) {
-                    writeRevision(request.email, decision.note, current);
-                    ++accepted;
+                    && !(current && isReplacedVersion(request.email, incoming)))
+                    storeRevision(decision.note);
+            } else if (!(current && sameVersion(incoming, current->note))) {
+                const std::string hash = versionHash(incoming);
+                // A receipt: taken in before, and its answer was lost.
+                if (!(current && hasReceipt(request.email, incoming.noteid, base, hash))) {
+                    std::optional<StoredNote> baseVersion;
+                    std::string baseHash;
+                    if (current && base == current->rev)
+                        baseVersion = current->note;
+                    else if (current && base > 0 && base < current->rev)
+                        keptVersion(request.email, incoming.noteid, base, baseVersion, baseHash);
+                    const NoteDecision decision = decideByRevision(incoming, base, current, baseVersion, baseHash);
+                    if (decision.action == NoteDecision::Action::Store) {
+                        storeRevision(decision.note);
+                        addReceipt(request.email, incoming.noteid, base, hash, after->rev);
+                    } else if (decision.action == NoteDecision::Action::Copy) {
+                        StoredNote copy = decision.note;
+                        copy.noteid = conflictCopyId(incoming.noteid, base, hash);
+                        if (!sent.count(copy.noteid) && !heldNote(request.email, copy.noteid)) {
+                            writeRevision(request.email, copy, std::nullopt);
+                            ++accepted;
+                        }
+                        addReceipt(request.email, incoming.noteid, base, hash, current->rev);
+                    }
                 }
-                continue;
             }
-            if (current && sameVersion(incoming, current->note))
-                continue;
-            const std::string hash = versionHash(incoming);
-            if (current && hasReceipt(request.email, incoming.noteid, base, hash))
-                continue; // taken in before; its answer was lost
-            std::optional<StoredNote> baseVersion;
-            std::string baseHash;
-            if (current && base == current->rev)
-                baseVersion = current->note;
-            else if (current && base > 0 && base < current->rev)
-                keptVersion(request.email, incoming.noteid, base, baseVersion, baseHash);
-            const NoteDecision decision = decideByRevision(incoming, base, current, baseVersion, baseHash);
-            if (decision.action == NoteDecision::Action::Store) {
-                writeRevision(request.email, decision.note, current);
-                addReceipt(request.email, incoming.noteid, base, hash, current ? current->rev + 1 : 1);
-                ++accepted;
-            } else if (decision.action == NoteDecision::Action::Copy) {
-                StoredNote copy = decision.note;
-                copy.noteid = conflictCopyId(incoming.noteid, base, hash);
-                if (!sent.count(copy.noteid) && !heldNote(request.email, copy.noteid)) {
-                    writeRevision(request.email, copy, std::nullopt);
-                    ++accepted;
-                }
-                addReceipt(request.email, incoming.noteid, base, hash, current->rev);
-            }
+            // The machine must hold the current copy at its revision; a
+            // deletion is of no use to a machine that deleted the note too.
+            const StoredNote &held = after->note;
+            sentBack[i] = isDeletion(held) ? !isDeletion(incoming)
+                                           : base != after->rev || !sameVersion(incoming, held);
+            dropText(incoming);
         }
 
-        // What the machine must apply: every note whose current copy it does
-        // not hold at the current revision. A deletion is of no use to a
-        // machine that lacks the note or deleted it too.
-        std::string toApply = "[";
+        // The notes of the reply, straight into its text; the message, which
+        // counts them, comes after. Room for all the account's notes is set
+        // aside first: pages never written cost no memory, while growing a
+        // large reply would hold it twice.
+        std::string reply = "{\"status\":602,\"notes\":[";
+        {
+            ResetOnExit reset(m_measureNotes);
+            m_measureNotes.bind(1, request.email);
+            if (m_measureNotes.executeStep()) {
+                const int64_t bytes = m_measureNotes.getColumn(1).getInt64();
+                reply.reserve(std::size_t(bytes + bytes / 2 + 256 * m_measureNotes.getColumn(0).getInt64() + 256));
+            }
+        }
         std::size_t applyCount = 0;
         {
             ResetOnExit reset(m_selectNotes);
             m_selectNotes.bind(1, request.email);
             while (m_selectNotes.executeStep()) {
                 StoredNote kept = noteFromRow(m_selectNotes);
-                const int64_t rev = m_selectNotes.getColumn(9).getInt64();
                 const auto it = sent.find(kept.noteid);
-                bool wanted = false;
-                if (it == sent.end()) {
-                    wanted = !isDeletion(kept);
-                } else {
-                    const StoredNote &held = request.notes[it->second];
-                    wanted = isDeletion(kept) ? !isDeletion(held)
-                                              : request.bases[it->second] != rev || !sameVersion(held, kept);
-                }
-                if (wanted) {
-                    appendNoteJson(toApply, std::move(kept), rev);
-                    ++applyCount;
-                }
+                if (it == sent.end() ? isDeletion(kept) : !sentBack[it->second])
+                    continue;
+                if (applyCount++ > 0)
+                    reply += ',';
+                reply += noteJson(std::move(kept), m_selectNotes.getColumn(9).getInt64());
             }
         }
-        toApply += ']';
         transaction.commit();
 
         // A machine purges the deletions it sent only on a 602.
         if (applyCount == 0 && !sentDeletion) {
-            ordered_json reply = ordered_json::object();
-            reply["status"] = 601;
-            reply["msg"] = isNew ? "Email configured" : "Up to date";
-            return ServiceResponse{200, reply.dump()};
+            ordered_json idle = ordered_json::object();
+            idle["status"] = 601;
+            idle["msg"] = isNew ? "Email configured" : "Up to date";
+            return ServiceResponse{200, idle.dump()};
         }
         const std::string message =
             "Synced: " + countText(accepted) + " stored, " + countText(applyCount) + " to apply";
-        std::string reply = "{\"status\":602,\"msg\":" + ordered_json(message).dump() + ",\"notes\":";
-        reply.reserve(reply.size() + toApply.size() + 1);
-        reply += toApply;
-        toApply = std::string();
-        reply += '}';
+        reply += "],\"msg\":" + ordered_json(message).dump() + '}';
         return ServiceResponse{200, std::move(reply)};
     } catch (const std::bad_alloc &) {
         return ServiceResponse{503, messageBody(SyncService::busyMessage)};

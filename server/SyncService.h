@@ -81,6 +81,7 @@ private:
     SQLite::Statement m_addAccount;
     SQLite::Statement m_selectNotes;
     SQLite::Statement m_writeNote;
+    SQLite::Statement m_measureNotes;
     SQLite::Statement m_selectNote;
     SQLite::Statement m_selectVersion;
     SQLite::Statement m_selectVersions;
