@@ -348,9 +348,11 @@ ServiceResponse SyncService::handleSync(std::string_view body)
 
         std::size_t accepted = 0;
         bool sentDeletion = false;
-        // Whether the reply holds the note the machine sent: decided as each
-        // is handled, so that its text can go before the reply is built.
-        std::vector<bool> sentBack(request.notes.size(), false);
+        // Whether the reply holds the note the machine sent, and whether only
+        // for its revision: decided as each is handled, so that its text can
+        // go before the reply is built.
+        enum SentBack : unsigned char { No, ForRevision, ForChange };
+        std::vector<SentBack> sentBack(request.notes.size(), No);
         for (std::size_t i = 0; i < request.notes.size(); ++i) {
             StoredNote &incoming = request.notes[i];
             const int64_t base = request.bases[i];
@@ -398,8 +400,12 @@ ServiceResponse SyncService::handleSync(std::string_view body)
             // The machine must hold the current copy at its revision; a
             // deletion is of no use to a machine that deleted the note too.
             const StoredNote &held = after->note;
-            sentBack[i] = isDeletion(held) ? !isDeletion(incoming)
-                                           : base != after->rev || !sameVersion(incoming, held);
+            if (isDeletion(held))
+                sentBack[i] = isDeletion(incoming) ? No : ForChange;
+            else if (!sameVersion(incoming, held))
+                sentBack[i] = ForChange;
+            else
+                sentBack[i] = base != after->rev ? ForRevision : No;
             dropText(incoming);
         }
 
@@ -416,16 +422,19 @@ ServiceResponse SyncService::handleSync(std::string_view body)
                 reply.reserve(std::size_t(bytes + bytes / 2 + 256 * m_measureNotes.getColumn(0).getInt64() + 256));
             }
         }
-        std::size_t applyCount = 0;
+        std::size_t sentCount = 0;
+        std::size_t applyCount = 0; // of those, the ones with a change for the machine
         {
             ResetOnExit reset(m_selectNotes);
             m_selectNotes.bind(1, request.email);
             while (m_selectNotes.executeStep()) {
                 StoredNote kept = noteFromRow(m_selectNotes);
                 const auto it = sent.find(kept.noteid);
-                if (it == sent.end() ? isDeletion(kept) : !sentBack[it->second])
+                const SentBack why = it == sent.end() ? (isDeletion(kept) ? No : ForChange) : sentBack[it->second];
+                if (why == No)
                     continue;
-                if (applyCount++ > 0)
+                applyCount += why == ForChange;
+                if (sentCount++ > 0)
                     reply += ',';
                 reply += noteJson(std::move(kept), m_selectNotes.getColumn(9).getInt64());
             }
@@ -433,7 +442,7 @@ ServiceResponse SyncService::handleSync(std::string_view body)
         transaction.commit();
 
         // A machine purges the deletions it sent only on a 602.
-        if (applyCount == 0 && !sentDeletion) {
+        if (sentCount == 0 && !sentDeletion) {
             ordered_json idle = ordered_json::object();
             idle["status"] = 601;
             idle["msg"] = isNew ? "Email configured" : "Up to date";
