@@ -6,6 +6,8 @@
 #include <SQLiteCpp/Transaction.h>
 #include <nlohmann/json.hpp>
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <ctime>
 #include <unordered_map>
@@ -77,6 +79,9 @@ public:
 private:
     SQLite::Statement &m_statement;
 };
+
+// Requests past this size hand the memory of their text back once decided.
+constexpr std::size_t trimAfterBytes = std::size_t(8) << 20;
 
 constexpr const char *revisionColumns =
     "noteid, content, type, isdeleted, createdtime, lastmodifiedtime, title, isfavorite, filelink, rev";
@@ -408,6 +413,11 @@ ServiceResponse SyncService::handleSync(std::string_view body)
                 sentBack[i] = base != after->rev ? ForRevision : No;
             dropText(incoming);
         }
+
+        // The text sent has gone; what it held goes back to the system before
+        // a large reply is written, instead of lying free beside it.
+        if (body.size() >= trimAfterBytes)
+            malloc_trim(0);
 
         // The notes of the reply, straight into its text; the message, which
         // counts them, comes after. Room for all the account's notes is set
