@@ -34,3 +34,9 @@ httplib::Headers machineHeaders(const std::string &secret)
     static const std::string kept = newMachineSecret();
     return {{"Authorization", "Bearer " + (secret.empty() ? kept : secret)}};
 }
+
+nlohmann::ordered_json withRev(nlohmann::ordered_json note, int64_t rev)
+{
+    note["rev"] = rev;
+    return note;
+}
