@@ -43,12 +43,13 @@ Dialog {
         padding: 16
         spacing: 10
         background: null
-        Button {
+        DialogButton {
+            id: cancelButton
             objectName: "cancelDeleteButton"
             text: "Cancel"
             DialogButtonBox.buttonRole: DialogButtonBox.RejectRole
         }
-        Button {
+        DialogButton {
             objectName: "confirmDeleteButton"
             text: "Delete"
             palette.buttonText: "#c62828"
@@ -58,5 +59,9 @@ Dialog {
     }
     onRejected: dialog.cardState?.cancelDelete()
     onClosed: dialog.cardState?.cancelDelete()
+    // The question keeps the keyboard while it is open; Escape cancels it
+    // and the safe answer is the one Return gives first.
+    focus: true
+    onOpened: cancelButton.forceActiveFocus(Qt.TabFocusReason)
     Component.onCompleted: open()
 }

@@ -30,6 +30,9 @@ NoteEditorLayout {
             horizontalAlignment: Text.AlignHCenter
             verticalAlignment: Text.AlignVCenter
         }
+        Keys.onReturnPressed: if (enabled) clicked()
+        Keys.onEnterPressed: if (enabled) clicked()
+        FocusRing { shown: segment.visualFocus; radius: 5 }
     }
 
     // The kind can be chosen only while the note is empty.
