@@ -5,6 +5,8 @@ import TovikNote.Views
 // just outside its parent, so it shows on every fill the control may have.
 Rectangle {
     property bool shown: false
+
+    objectName: "focusRing"
     property real gap: 2
 
     anchors.fill: parent

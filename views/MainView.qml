@@ -245,6 +245,9 @@ FocusScope {
             model: mainState.filteredNotes
 
             onMovementStarted: mainState.isSearchBarFocused = false
+            // The keyboard lands on a card: the first one until the arrows
+            // move on.
+            onActiveFocusChanged: if (activeFocus && count > 0 && currentIndex < 0) currentIndex = 0
 
             delegate: NoteCard {
                 id: cell
