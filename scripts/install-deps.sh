@@ -14,6 +14,7 @@ packages=(
   qcoro-qt6-dev
   libsecret-1-dev gnome-keyring dbus dbus-x11 libcpp-httplib-dev libssl-dev openssl
   xvfb xauth x11-apps imagemagick openbox xdotool
+  at-spi2-core python3-pyatspi python3-gi iproute2 util-linux
   fonts-material-design-icons-iconfont fonts-dejavu-core fonts-noto-cjk fonts-noto-color-emoji
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )

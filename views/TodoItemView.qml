@@ -123,18 +123,34 @@ SwipeDelegate {
                 if (!rowView.row)
                     return
                 if (rowView.row.isFocused && !activeFocus)
-                    forceActiveFocus(Qt.OtherFocusReason)
+                    takeFocus()
                 else if (!rowView.row.isFocused && activeFocus)
                     focus = false
             }
+            function takeFocus() {
+                // The list gives its current row the focus whenever that
+                // changes; made current first, the row cannot take the
+                // keyboard back from its own editor.
+                if (rowView.ListView.view)
+                    rowView.ListView.view.currentIndex = rowView.index
+                forceActiveFocus(Qt.OtherFocusReason)
+            }
+            // Once more when the list has settled: a list that has just made
+            // its rows gives its current one the focus afterwards.
+            function takeRowFocus() {
+                const wanted = rowView.row?.isFocused ?? false
+                followRowFocus()
+                if (wanted)
+                    Qt.callLater(() => { if (!edit.activeFocus) edit.takeFocus() })
+            }
             Connections {
                 target: rowView.row
-                function onIsFocusedChanged() { edit.followRowFocus() }
+                function onIsFocusedChanged() { edit.takeRowFocus() }
             }
             // The row hands the stored text over, which the area then shows.
             Component.onCompleted: {
                 rowView.row?.editorAppeared()
-                followRowFocus()
+                takeRowFocus()
             }
         }
     }
