@@ -108,11 +108,13 @@ class App:
 
     def tab_to(self, role, name, key="Tab", limit=20):
         """Presses Tab (or `key`) until the object named `name` has the focus."""
+        seen = []
         for _ in range(limit):
-            if self._settled_focus() == (role, name):
+            seen.append(self._settled_focus())
+            if seen[-1] == (role, name):
                 return
             self.key(key)
-        raise AssertionError("%s never reached %s %r" % (key, role, name))
+        raise AssertionError("%s never reached %s %r, only %r" % (key, role, name, seen))
 
     def _settled_focus(self):
         time.sleep(0.2)
