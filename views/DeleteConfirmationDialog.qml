@@ -52,7 +52,6 @@ Dialog {
             DialogButton {
                 id: cancelButton
                 objectName: "cancelDeleteButton"
-                focus: true
                 text: "Cancel"
                 onClicked: dialog.reject()
             }

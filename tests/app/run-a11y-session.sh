@@ -25,6 +25,11 @@ conf=$(mktemp -d)
 trap 'rm -rf "$conf"' EXIT
 trap 'exit 130' INT TERM
 mkdir "$conf/services"
+# The accessibility bus keeps its socket and address under the runtime
+# folder: one of the session's own, so that two sessions never meet there.
+mkdir -m 700 "$conf/runtime"
+XDG_RUNTIME_DIR="$conf/runtime"
+export XDG_RUNTIME_DIR
 cp "$launcher" "$conf/services/"
 cat >"$conf/session.conf" <<CONF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"

@@ -41,6 +41,7 @@ private Q_SLOTS:
     void menuBarShowsTheTrimmedMenus();
     void menuItemsShowTheirShortcuts();
     void shortcutRunsItsCommandWithTheMenuClosed();
+    void screenCommandsFollowTheScreenInFront();
     void windowButtonsSitTopLeft();
     void closingTheWindowIsLeftToQuit();
     void firstScreenIsTheGrid();
@@ -142,6 +143,26 @@ void WindowGuiTest::shortcutRunsItsCommandWithTheMenuClosed()
     QTRY_COMPARE(field->property("text").toString(), "findme");
     QTest::keyClick(m_window, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     QTRY_COMPARE(field->property("text").toString(), "");
+}
+
+void WindowGuiTest::screenCommandsFollowTheScreenInFront()
+{
+    QQuickItem *menuBar = itemNamed(m_window, "mainMenuBar");
+    QVERIFY(menuBar);
+    const auto enabledCommands = [&] {
+        return evaluate(menuBar, "Array.from({length: menuAt(1).count}, (_, i) => menuAt(1).itemAt(i))"
+                                 ".filter(item => item.enabled).map(item => item.text).join('|')").toString();
+    };
+    // An empty grid: only a new note; the editor's commands wait for it.
+    QTRY_COMPARE(enabledCommands(), "New Note");
+    m_app->mainMenu().trigger(1, 0);
+    QTRY_VERIFY(slotShowing(AppState::NewNoteScreen));
+    QTRY_COMPARE(enabledCommands(), "Back to Notes");
+    // The menu's own key for the command stays with the screen: Escape
+    // leaves once, through the editor.
+    QTest::keyClick(m_window, Qt::Key_Escape);
+    QTRY_VERIFY(slotShowing(AppState::MainScreen));
+    QCOMPARE(m_app->appState().currentView(), AppState::AppView::main());
 }
 
 void WindowGuiTest::windowButtonsSitTopLeft()
