@@ -15,6 +15,20 @@ Item {
     required property SyncManager syncManager
     required property MainMenuModel mainMenu
 
+    // The screen in front, which runs the menu's named commands.
+    readonly property Item frontScreen: screenSlots.count > 0
+        ? (screenSlots.itemAt(switcher.frontSlot)?.item ?? null) : null
+    function offers(name) {
+        return name === "" || (frontScreen?.availableCommands ?? []).indexOf(name) >= 0
+    }
+    Connections {
+        target: content.mainMenu
+        function onCommandRequested(name) {
+            if (content.offers(name))
+                content.frontScreen.runCommand(name)
+        }
+    }
+
     ColumnLayout {
         anchors.fill: parent
         spacing: 0
@@ -58,6 +72,7 @@ Item {
                         required property bool isMenuItem
                         required property var commandTitles
                         required property var commandShortcuts
+                        required property var commandNames
 
                         title: menu.menuTitle
                         Instantiator {
@@ -67,8 +82,10 @@ Item {
                                 required property int index
                                 required property string modelData
                                 readonly property alias shortcutText: shortcut.nativeText
+                                readonly property string commandName: menu.commandNames[index] || ""
 
                                 text: modelData
+                                enabled: content.offers(commandName)
                                 onTriggered: content.mainMenu.trigger(menu.index, index)
                                 contentItem: RowLayout {
                                     spacing: 24
@@ -85,11 +102,12 @@ Item {
                                     }
                                 }
 
-                                // Answers its keys while the menu is closed too.
+                                // Answers its keys while the menu is closed too;
+                                // a screen answers the keys of its own commands.
                                 Shortcut {
                                     id: shortcut
                                     sequence: menu.commandShortcuts[menuItem.index] || ""
-                                    enabled: sequence !== ""
+                                    enabled: sequence !== "" && menuItem.commandName === ""
                                     context: Qt.ApplicationShortcut
                                     onActivated: content.mainMenu.trigger(menu.index, menuItem.index)
                                 }
@@ -117,6 +135,7 @@ Item {
             }
 
             Repeater {
+                id: screenSlots
                 model: 2
                 delegate: ScreenSlot {
                     required property int index

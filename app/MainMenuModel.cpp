@@ -75,6 +75,31 @@ QList<MainMenuEntry> MainMenuModel::standardMenus(const QString &applicationName
     };
 }
 
+void MainMenuModel::addScreenCommands(QList<MainMenuEntry> &menus)
+{
+    const auto named = [](const QString &title, const QString &name, QKeySequence key,
+                          QList<QKeySequence> otherKeys = {}) {
+        return MenuCommand{title, {}, std::move(key), name, std::move(otherKeys)};
+    };
+    const auto ctrl = [](Qt::Key key) { return QKeySequence(QKeyCombination(Qt::ControlModifier, key)); };
+    const MainMenuEntry note = MainMenuEntry::menu(QStringLiteral("Note"), {
+        named(QStringLiteral("New Note"), QStringLiteral("newNote"), ctrl(Qt::Key_N)),
+        named(QStringLiteral("Open Note"), QStringLiteral("openNote"), QKeySequence(Qt::Key_Return)),
+        named(QStringLiteral("Turn Card Over"), QStringLiteral("turnCard"),
+              QKeySequence(QKeyCombination(Qt::ShiftModifier, Qt::Key_F10)), {QKeySequence(Qt::Key_Menu)}),
+        named(QStringLiteral("Delete Note"), QStringLiteral("deleteNote"), QKeySequence(Qt::Key_Delete)),
+        named(QStringLiteral("Save"), QStringLiteral("save"), ctrl(Qt::Key_S)),
+        named(QStringLiteral("Add Item"), QStringLiteral("addItem"), ctrl(Qt::Key_G)),
+        named(QStringLiteral("Back to Notes"), QStringLiteral("backToNotes"), QKeySequence(Qt::Key_Escape),
+              {ctrl(Qt::Key_W), QKeySequence(QKeyCombination(Qt::AltModifier, Qt::Key_Left))}),
+    });
+    menus.insert(menus.isEmpty() ? 0 : 1, note);
+    for (MainMenuEntry &entry : menus) {
+        if (entry.isMenuItem() && entry.title == QLatin1String("Edit"))
+            entry.commands.append(named(QStringLiteral("Find"), QStringLiteral("find"), ctrl(Qt::Key_F)));
+    }
+}
+
 int MainMenuModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_entries.size());
@@ -99,9 +124,19 @@ QVariant MainMenuModel::data(const QModelIndex &index, int role) const
     }
     case CommandShortcutsRole: {
         QStringList shortcuts;
-        for (const MenuCommand &command : entry.commands)
-            shortcuts << command.shortcut.toString(QKeySequence::PortableText);
+        for (const MenuCommand &command : entry.commands) {
+            QStringList keys{command.shortcut.toString(QKeySequence::PortableText)};
+            for (const QKeySequence &other : command.otherKeys)
+                keys << other.toString(QKeySequence::PortableText);
+            shortcuts << keys.join(QStringLiteral(", "));
+        }
         return shortcuts;
+    }
+    case CommandNamesRole: {
+        QStringList names;
+        for (const MenuCommand &command : entry.commands)
+            names << command.name;
+        return names;
     }
     default:
         return {};
@@ -115,6 +150,7 @@ QHash<int, QByteArray> MainMenuModel::roleNames() const
         {IsMenuItemRole, "isMenuItem"},
         {CommandTitlesRole, "commandTitles"},
         {CommandShortcutsRole, "commandShortcuts"},
+        {CommandNamesRole, "commandNames"},
     };
 }
 
@@ -140,7 +176,7 @@ bool MainMenuModel::replaceCommands(const QString &title, QList<MenuCommand> com
         if (m_entries[row].isMenuItem() && m_entries[row].title == title) {
             m_entries[row].commands = std::move(commands);
             const QModelIndex changed = index(row);
-            Q_EMIT dataChanged(changed, changed, {CommandTitlesRole, CommandShortcutsRole});
+            Q_EMIT dataChanged(changed, changed, {CommandTitlesRole, CommandShortcutsRole, CommandNamesRole});
             return true;
         }
     }
@@ -152,7 +188,13 @@ void MainMenuModel::trigger(int row, int command)
     if (row < 0 || row >= m_entries.size())
         return;
     const QList<MenuCommand> &commands = m_entries.at(row).commands;
-    if (command < 0 || command >= commands.size() || !commands.at(command).action)
+    if (command < 0 || command >= commands.size())
+        return;
+    if (!commands.at(command).name.isEmpty()) {
+        Q_EMIT commandRequested(commands.at(command).name);
+        return;
+    }
+    if (!commands.at(command).action)
         return;
     // Copy first: the action may change the menu it came from.
     const std::function<void()> action = commands.at(command).action;

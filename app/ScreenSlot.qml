@@ -15,6 +15,8 @@ Loader {
     opacity: front ? 1 : 0
     visible: opacity > 0
     enabled: front
+    // The screen in front has the keyboard; the one fading out lets it go.
+    focus: front
     z: front ? 1 : 0
     active: front || opacity > 0
     Behavior on opacity {

@@ -33,6 +33,7 @@ TovikNoteApp::TovikNoteApp(QObject *parent)
     : QObject(parent), m_appDelegate(&m_mainMenu)
 {
     QList<MainMenuEntry> menus = MainMenuModel::standardMenus(QStringLiteral("TovikNote"), [this] { quit(); });
+    MainMenuModel::addScreenCommands(menus);
     m_mainMenu.setEntries(std::move(menus));
     m_mainMenu.replaceCommands(QStringLiteral("Help"),
                                {{QStringLiteral("Tovik Help"), [this] { openHomePage(); }}});

@@ -1,8 +1,11 @@
 import QtQuick
 import QtQuick.Controls
+import TovikNote.Views
 
 // One of the three small round buttons at the window's top-left corner. Its
-// mark shows while the pointer is over the group, as in a hidden title bar.
+// mark shows while the pointer is over the group, as in a hidden title bar,
+// and while it has the keyboard focus. Its text names it for screen readers
+// and is its tooltip.
 AbstractButton {
     id: button
 
@@ -13,8 +16,17 @@ AbstractButton {
 
     implicitWidth: 12
     implicitHeight: 12
-    focusPolicy: Qt.NoFocus
+    // Reached by Tab, never taken by a click, which would pull the focus
+    // away from the text being typed.
+    focusPolicy: Qt.TabFocus
     hoverEnabled: true
+    ToolTip.text: text
+    ToolTip.visible: hovered || visualFocus
+    ToolTip.delay: visualFocus ? 0 : 600
+    Keys.onReturnPressed: clicked()
+    Keys.onEnterPressed: clicked()
+
+    FocusRing { shown: button.visualFocus; gap: 3; radius: width }
 
     background: Rectangle {
         radius: width / 2
@@ -24,7 +36,7 @@ AbstractButton {
     }
 
     contentItem: Item {
-        visible: button.showMark
+        visible: button.showMark || button.visualFocus
         readonly property color ink: Qt.darker(button.fill, 2.6)
 
         // A cross for close, a bar for minimise, a plus for maximise.

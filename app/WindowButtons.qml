@@ -16,6 +16,7 @@ Row {
 
     WindowButton {
         objectName: "closeButton"
+        text: "Close"
         fill: "#ff5f57"
         mark: "close"
         showMark: hover.hovered
@@ -23,6 +24,7 @@ Row {
     }
     WindowButton {
         objectName: "minimizeButton"
+        text: "Minimise"
         fill: "#febc2e"
         mark: "minimize"
         showMark: hover.hovered
@@ -30,6 +32,7 @@ Row {
     }
     WindowButton {
         objectName: "maximizeButton"
+        text: "Maximise"
         fill: "#28c840"
         mark: "maximize"
         showMark: hover.hovered

@@ -16,6 +16,7 @@ packages=(
   libcurl4-openssl-dev python3-aiosmtpd
   xvfb xauth x11-apps imagemagick openbox xdotool
   desktop-file-utils appstream librsvg2-bin dpkg-dev
+  at-spi2-core python3-pyatspi python3-gi iproute2 util-linux
   fonts-material-design-icons-iconfont fonts-dejavu-core fonts-noto-cjk fonts-noto-color-emoji
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )

@@ -3,9 +3,8 @@ import QtQuick.Controls
 import TovikNote.Views
 
 // A borderless icon button of a card's back face.
-AbstractButton {
+IconButton {
     id: button
-    property string symbol
     property color tint
 
     width: 32

@@ -39,24 +39,35 @@ Dialog {
         color: "#3a3835"
     }
 
-    footer: DialogButtonBox {
-        padding: 16
-        spacing: 10
-        background: null
-        Button {
-            objectName: "cancelDeleteButton"
-            text: "Cancel"
-            DialogButtonBox.buttonRole: DialogButtonBox.RejectRole
-        }
-        Button {
-            objectName: "confirmDeleteButton"
-            text: "Delete"
-            palette.buttonText: "#c62828"
-            DialogButtonBox.buttonRole: DialogButtonBox.DestructiveRole
-            onClicked: dialog.cardState.confirmDelete()
+    // A row of its own rather than a button box: the box, being a list,
+    // gives its current button the focus after the safe answer got it.
+    footer: Item {
+        implicitHeight: answers.implicitHeight + 32
+        Row {
+            id: answers
+            anchors.right: parent.right
+            anchors.rightMargin: 16
+            anchors.verticalCenter: parent.verticalCenter
+            spacing: 10
+            DialogButton {
+                id: cancelButton
+                objectName: "cancelDeleteButton"
+                text: "Cancel"
+                onClicked: dialog.reject()
+            }
+            DialogButton {
+                objectName: "confirmDeleteButton"
+                text: "Delete"
+                palette.buttonText: "#c62828"
+                onClicked: dialog.cardState.confirmDelete()
+            }
         }
     }
     onRejected: dialog.cardState?.cancelDelete()
     onClosed: dialog.cardState?.cancelDelete()
+    // The question keeps the keyboard while it is open; Escape cancels it
+    // and the safe answer is the one Return gives first.
+    focus: true
+    onOpened: cancelButton.forceActiveFocus(Qt.TabFocusReason)
     Component.onCompleted: open()
 }

@@ -3,18 +3,21 @@ import QtQuick.Controls
 import TovikNote.Views
 
 // A button of the editors' top bar: one symbol in a 22 by 22 frame.
-ToolButton {
-    required property string symbol
+IconButton {
+    id: button
 
     implicitWidth: 30
     implicitHeight: 30
-    focusPolicy: Qt.NoFocus
-    display: AbstractButton.IconOnly
+    padding: 4
     contentItem: Icon {
-        symbol: parent.symbol
+        symbol: button.symbol
         size: 20
         width: 22
         height: 22
-        opacity: parent.enabled ? 1 : 0.35
+        opacity: button.enabled ? 1 : 0.35
+    }
+    background: Rectangle {
+        radius: 4
+        color: button.pressed ? "#d9d5cc" : button.hovered ? "#e9e6df" : "transparent"
     }
 }

@@ -36,19 +36,23 @@ Pane {
             enabled: !root.viewState.isSaving
             inputMethodHints: Qt.ImhEmailCharactersOnly | Qt.ImhNoAutoUppercase
             onTextEdited: root.viewState.email = text
+            Accessible.name: "Email"
+            // Return sends the address, as the Save button does.
+            Keys.onReturnPressed: if (!root.viewState.isSaving) root.viewState.save()
+            Keys.onEnterPressed: if (!root.viewState.isSaving) root.viewState.save()
         }
 
         RowLayout {
             Layout.fillWidth: true
             spacing: 20
 
-            Button {
+            DialogButton {
                 objectName: "emailCancel"
                 text: "Cancel"
                 onClicked: root.viewState.close()
             }
             Item { Layout.fillWidth: true }
-            Button {
+            DialogButton {
                 objectName: "emailSave"
                 text: "Save"
                 highlighted: true

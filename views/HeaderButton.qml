@@ -3,9 +3,8 @@ import QtQuick.Controls
 import TovikNote.Views
 
 // A header button holding one black symbol in a 32 by 32 frame.
-Button {
+IconButton {
     id: button
-    property string symbol
     property real symbolOpacity: 1
 
     implicitWidth: 32

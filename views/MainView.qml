@@ -4,13 +4,40 @@ import QtQuick.Layouts
 import TovikNote.Views
 
 // The note grid: a header with the search field and the new-note button
-// above the scrolling cards.
-Item {
+// above the scrolling cards. Tab goes from the search field over the header's
+// buttons to the grid, whose cards the arrow keys walk.
+FocusScope {
     id: screen
 
     required property AppState appState
     required property SyncManager syncManager
     readonly property alias viewState: mainState
+
+    // The menu commands this screen answers, by name.
+    readonly property var availableCommands: grid.currentItem && grid.count > 0
+        ? ["newNote", "find", "openNote", "turnCard", "deleteNote"] : ["newNote", "find"]
+    function runCommand(name) {
+        const card = grid.count > 0 ? grid.currentItem : null
+        if (name === "newNote")
+            mainState.addNewNote()
+        else if (name === "find")
+            searchBar.field.forceActiveFocus(Qt.ShortcutFocusReason)
+        else if (card)
+            card.runCommand(name)
+    }
+    Shortcut {
+        sequence: "Ctrl+N"
+        enabled: screen.enabled
+        onActivated: screen.runCommand("newNote")
+    }
+    Shortcut {
+        sequence: "Ctrl+F"
+        enabled: screen.enabled
+        onActivated: {
+            screen.runCommand("find")
+            searchBar.field.selectAll()
+        }
+    }
 
     MainViewState {
         id: mainState
@@ -38,7 +65,7 @@ Item {
         target: mainState
         function onIsSearchBarFocusedChanged() {
             if (!mainState.isSearchBarFocused && searchBar.inputHasFocus)
-                screen.forceActiveFocus()
+                searchBar.field.focus = false
         }
     }
 
@@ -126,9 +153,10 @@ Item {
                     Layout.minimumWidth: 32
                     Layout.preferredHeight: 32
 
-                    Button {
+                    IconButton {
                         id: syncButton
                         objectName: "syncButton"
+                        text: "Sync"
                         anchors.fill: parent
                         padding: 0
                         enabled: !(screen.syncManager && screen.syncManager.isSyncing)
@@ -180,6 +208,7 @@ Item {
 
                 HeaderButton {
                     objectName: "newNoteButton"
+                    text: "New note"
                     Layout.minimumWidth: 32
                     symbol: "plus"
                     onClicked: mainState.addNewNote()
@@ -197,6 +226,13 @@ Item {
             Layout.rightMargin: 16 - columnSpacing
             clip: true
             boundsBehavior: Flickable.StopAtBounds
+            activeFocusOnTab: true
+            keyNavigationEnabled: true
+            // A card keeps its place on screen while the arrow keys walk.
+            highlightFollowsCurrentItem: true
+            highlightMoveDuration: 0
+            Accessible.role: Accessible.List
+            Accessible.name: "Notes"
 
             readonly property real columnSpacing: 8
             readonly property real rowSpacing: 20
@@ -209,6 +245,9 @@ Item {
             model: mainState.filteredNotes
 
             onMovementStarted: mainState.isSearchBarFocused = false
+            // The keyboard lands on a card: the first one until the arrows
+            // move on.
+            onActiveFocusChanged: if (activeFocus && count > 0 && currentIndex < 0) currentIndex = 0
 
             delegate: NoteCard {
                 id: cell
@@ -219,6 +258,7 @@ Item {
                 // Kept by the grid's state for the note, so a cell made again
                 // after scrolling shows the card as it was left.
                 cardState: mainState.cardStateForRow(cell.index)
+                focus: GridView.isCurrentItem
             }
 
             // A drag of a few points in the grid also ends the search field's editing.
@@ -243,6 +283,9 @@ Item {
         padding: 0
         closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
         visible: mainState.noEmailConfiguration
+        // A popup takes no name of its own; the item that screen readers
+        // see as the sheet gets it.
+        Component.onCompleted: contentItem.parent.Accessible.name = "E-mail address for sync"
         // Dismissed by Escape or a press outside: the flag follows.
         onClosed: mainState.noEmailConfiguration = false
 

@@ -16,6 +16,7 @@ NoteEditorLayout {
 
     component Segment: TabButton {
         id: segment
+        focusPolicy: Qt.StrongFocus
         background: Rectangle {
             anchors.fill: parent
             anchors.margins: 2
@@ -30,11 +31,17 @@ NoteEditorLayout {
             horizontalAlignment: Text.AlignHCenter
             verticalAlignment: Text.AlignVCenter
         }
+        Keys.onReturnPressed: if (enabled) clicked()
+        Keys.onEnterPressed: if (enabled) clicked()
+        FocusRing { shown: segment.visualFocus; radius: 5 }
     }
 
     // The kind can be chosen only while the note is empty.
     typeControl: TabBar {
         objectName: "typePicker"
+        // Tab goes to the kinds themselves; the bar keeps no focus of its own.
+        focusPolicy: Qt.NoFocus
+        Accessible.name: "Kind"
         width: 100
         enabled: view.editor.content.length === 0
         currentIndex: view.editor.selectedType - 1

@@ -2,7 +2,9 @@ import QtQuick
 import QtQuick.Controls
 import TovikNote.Views
 
-// One note's tile: turns over about its vertical axis on a long press.
+// One note's tile: turns over about its vertical axis on a long press, a
+// right-click, the Menu key or Shift+F10. With the keyboard focus, Return
+// opens it and Delete asks to delete it.
 Item {
     id: card
 
@@ -17,6 +19,45 @@ Item {
 
     implicitHeight: 150
     height: 150
+
+    // Read out as one line: the preview, when it changed, and the mark.
+    Accessible.role: Accessible.ListItem
+    Accessible.name: (cardState?.previewText ?? "") + ", " + (cardState?.timeText ?? "") + " "
+                     + (cardState?.dateText ?? "") + (isFavorite ? ", favourite" : "")
+    Accessible.focusable: true
+    Accessible.focused: activeFocus
+    Accessible.onPressAction: cardState?.click()
+
+    // What the grid's menu commands do to the card with the focus.
+    function runCommand(name) {
+        if (!cardState)
+            return
+        if (name === "openNote")
+            cardState.click()
+        else if (name === "turnCard")
+            turnByKeyboard()
+        else if (name === "deleteNote")
+            cardState.showDeleteConfirmation = true
+    }
+    // Turned over from the keyboard, the keyboard follows: to the back
+    // face's first button, or back to the card.
+    property bool focusBackWhenShown: false
+    function turnByKeyboard() {
+        focusBackWhenShown = !isFlipped
+        cardState.flip()
+        if (!cardState.isFlipped)
+            card.forceActiveFocus(Qt.OtherFocusReason)
+    }
+    Keys.onReturnPressed: runCommand("openNote")
+    Keys.onEnterPressed: runCommand("openNote")
+    Keys.onDeletePressed: runCommand("deleteNote")
+    Keys.onMenuPressed: runCommand("turnCard")
+    Keys.onPressed: (event) => {
+        if (event.key === Qt.Key_F10 && event.modifiers === Qt.ShiftModifier) {
+            runCommand("turnCard")
+            event.accepted = true
+        }
+    }
 
     // How far the card has turned: 0 to 180 degrees about its vertical axis,
     // and the back face's opacity. Only a turn of the state shown animates; a
@@ -154,19 +195,33 @@ Item {
                 spacing: gap
 
                 CardButton {
+                    id: turnBackButton
                     objectName: "turnBackButton"
+                    text: "Turn back"
                     symbol: "arrow.uturn.backward"
                     tint: "#1f6fd1"
-                    onClicked: card.cardState.flip()
+                    onClicked: {
+                        const hadFocus = activeFocus
+                        card.cardState.flip()
+                        if (hadFocus)
+                            card.forceActiveFocus(Qt.OtherFocusReason)
+                    }
+                    Component.onCompleted: {
+                        if (card.focusBackWhenShown)
+                            forceActiveFocus(Qt.TabFocusReason)
+                        card.focusBackWhenShown = false
+                    }
                 }
                 CardButton {
                     objectName: "favoriteButton"
+                    text: card.isFavorite ? "Remove from favourites" : "Add to favourites"
                     symbol: card.isFavorite ? "star.fill" : "star"
                     tint: "#d93a32"
                     onClicked: card.cardState.toggleFavorite()
                 }
                 CardButton {
                     objectName: "deleteButton"
+                    text: "Delete"
                     symbol: "trash"
                     tint: "#d93a32"
                     onClicked: card.cardState.showDeleteConfirmation = true
@@ -181,6 +236,16 @@ Item {
         longPressThreshold: 0.5
         onTapped: card.cardState.click()
         onLongPressed: card.cardState.flip()
+    }
+    TapHandler {
+        acceptedButtons: Qt.RightButton
+        onTapped: card.cardState.flip()
+    }
+
+    FocusRing {
+        gap: 3
+        radius: 12
+        shown: card.activeFocus
     }
 
     // Made only while it is shown, and from a file of its own: a grid of

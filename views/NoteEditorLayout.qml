@@ -17,6 +17,25 @@ Rectangle {
 
     color: Theme.color("BGColor")
 
+    // The menu commands this editor answers, by name.
+    readonly property var availableCommands: isTodo ? ["addItem", "backToNotes"]
+        : layout.editor.content.length > 0 ? ["save", "backToNotes"] : ["backToNotes"]
+    function runCommand(name) {
+        if (name === "save" && !isTodo && editor.content.length > 0)
+            editor.saveNote()
+        else if (name === "addItem" && isTodo)
+            editor.addItem()
+        else if (name === "backToNotes")
+            editor.goHome()
+    }
+    // Leaving by keyboard stores the note as the home button does, from
+    // wherever the focus is, the text included.
+    Shortcut {
+        sequences: ["Escape", "Ctrl+W", "Alt+Left"]
+        enabled: layout.enabled
+        onActivated: layout.runCommand("backToNotes")
+    }
+
     ColumnLayout {
         anchors.fill: parent
         spacing: 0
@@ -45,6 +64,7 @@ Rectangle {
 
                 EditorBarButton {
                     objectName: "saveButton"
+                    text: "Save"
                     visible: !layout.isTodo
                     symbol: "checkmark"
                     action: Action {
@@ -55,6 +75,7 @@ Rectangle {
                 }
                 EditorBarButton {
                     objectName: "addItemButton"
+                    text: "Add item"
                     visible: layout.isTodo
                     symbol: "checklist"
                     action: Action {
@@ -70,6 +91,7 @@ Rectangle {
                 }
                 EditorBarButton {
                     objectName: "homeButton"
+                    text: "Back to notes"
                     Layout.leftMargin: 22
                     symbol: "house.fill"
                     onClicked: layout.editor.goHome()
@@ -102,6 +124,7 @@ Rectangle {
 
             StoredTextArea {
                 objectName: "contentEditor"
+                Accessible.name: "Note text"
                 source: layout.editor
                 wrapMode: TextArea.Wrap
                 font.pixelSize: 14

@@ -17,13 +17,17 @@ Rectangle {
     height: 32
     radius: 4
     color: Theme.cardBGColor
-    clip: true
 
     TextField {
         id: field
         objectName: "searchField"
         anchors.verticalCenter: parent.verticalCenter
         width: 320
+        // The bar's own height, so nothing of the field spills over it.
+        height: bar.height
+        topPadding: 0
+        bottomPadding: 0
+        verticalAlignment: TextInput.AlignVCenter
         leftPadding: 10
         rightPadding: 6
         background: null
@@ -33,5 +37,16 @@ Rectangle {
         selectByMouse: true
         font.pixelSize: 14
         EnterKey.type: Qt.EnterKeyDone
+        Accessible.name: "Search"
+        // Escape empties the field; on an empty field it hands the keyboard
+        // on, so the field never holds it.
+        Keys.onEscapePressed: (event) => {
+            if (text.length > 0)
+                clear()
+            else
+                nextItemInFocusChain(true).forceActiveFocus(Qt.TabFocusReason)
+        }
     }
+
+    FocusRing { shown: field.activeFocus }
 }

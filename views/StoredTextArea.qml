@@ -26,6 +26,24 @@ TextArea {
     }
 
     onTextChanged: if (!showing && source) source.textEdited(text)
+
+    // Tab types a tab here; Ctrl+Tab and Shift+Tab take the keyboard on, so
+    // the text never holds it.
+    function passFocus(forward) {
+        const next = nextItemInFocusChain(forward)
+        if (next && next !== area)
+            next.forceActiveFocus(forward ? Qt.TabFocusReason : Qt.BacktabFocusReason)
+    }
+    Keys.onPressed: (event) => {
+        // Shift+Tab and Ctrl+Shift+Tab both come as a back tab.
+        if (event.key === Qt.Key_Backtab) {
+            passFocus(false)
+            event.accepted = true
+        } else if (event.key === Qt.Key_Tab && (event.modifiers & Qt.ControlModifier)) {
+            passFocus(true)
+            event.accepted = true
+        }
+    }
     Component.onCompleted: showStored()
 
     Connections {

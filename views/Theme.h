@@ -17,6 +17,7 @@ class Theme : public QObject {
     Q_PROPERTY(QColor customizeBlueColor READ customizeBlueColor CONSTANT FINAL)
     Q_PROPERTY(QColor customizeYellowColor READ customizeYellowColor CONSTANT FINAL)
     Q_PROPERTY(QColor favoriteMarkColor READ favoriteMarkColor CONSTANT FINAL)
+    Q_PROPERTY(QColor focusRingColor READ focusRingColor CONSTANT FINAL)
     Q_PROPERTY(QString iconFontFamily READ iconFontFamily CONSTANT FINAL)
 
 public:
@@ -37,6 +38,10 @@ public:
     // The star on a card's front: dark enough to stand out at 3:1 or more
     // from every card colour.
     static QColor favoriteMarkColor() { return QColor::fromRgb(0xB4, 0x53, 0x09); }
+
+    // The ring round whatever has the keyboard focus: at least 3:1 against
+    // the window's background and every card colour.
+    static QColor focusRingColor() { return QColor::fromRgb(0x1A, 0x5F, 0xB4); }
 
     // Family name of the loaded icon font (its own name if loading failed, so
     // the fallback is at least a readable box rather than a wrong letter).

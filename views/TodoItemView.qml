@@ -23,6 +23,7 @@ SwipeDelegate {
     rightPadding: 8
     hoverEnabled: false
     focusPolicy: Qt.StrongFocus
+    Accessible.name: row?.itemText ?? ""
 
     background: Rectangle {
         color: rowView.isCompleted ? Theme.color("CardBGColor") : "white"
@@ -34,20 +35,33 @@ SwipeDelegate {
     contentItem: RowLayout {
         spacing: 8
 
-        ToolButton {
+        // A check box to screen readers too, named by its item's text.
+        CheckBox {
+            id: checkBox
             objectName: "checkBox"
             Layout.alignment: Qt.AlignTop
             Layout.topMargin: 2
             implicitWidth: 24
             implicitHeight: 24
             padding: 0
-            focusPolicy: Qt.NoFocus
+            spacing: 0
+            focusPolicy: Qt.TabFocus
+            text: rowView.row?.itemText ?? ""
+            checked: rowView.isCompleted
             background: null
-            contentItem: Icon {
+            contentItem: Item {}
+            indicator: Icon {
+                x: 0
+                y: 0
+                width: 24
+                height: 24
                 symbol: rowView.isCompleted ? "checkmark.square" : "square"
                 size: 20
             }
-            onClicked: rowView.row?.toggleCompleted()
+            onToggled: rowView.row?.toggleCompleted()
+            Keys.onReturnPressed: rowView.row?.toggleCompleted()
+            Keys.onEnterPressed: rowView.row?.toggleCompleted()
+            FocusRing { shown: checkBox.visualFocus; radius: 4 }
         }
 
         Loader {
@@ -69,6 +83,8 @@ SwipeDelegate {
             color: "white"
         }
     }
+    FocusRing { shown: rowView.visualFocus; radius: 10 }
+
     swipe.onCompleted: deleteRequested()
     Keys.onDeletePressed: deleteRequested()
 
@@ -99,11 +115,43 @@ SwipeDelegate {
             padding: 0
             implicitHeight: Math.max(20, contentHeight)
             background: null
+            Accessible.name: "To-do item"
             onActiveFocusChanged: if (rowView.row) rowView.row.isFocused = activeFocus
-            // The row ends the editing after a line break at the end.
-            Binding on focus { value: rowView.row?.isFocused ?? false }
+            // The row says when its editor is to take the keyboard (a new
+            // item, the next one after Return) and when the editing ends.
+            function followRowFocus() {
+                if (!rowView.row)
+                    return
+                if (rowView.row.isFocused && !activeFocus)
+                    takeFocus()
+                else if (!rowView.row.isFocused && activeFocus)
+                    focus = false
+            }
+            function takeFocus() {
+                // The list gives its current row the focus whenever that
+                // changes; made current first, the row cannot take the
+                // keyboard back from its own editor.
+                if (rowView.ListView.view)
+                    rowView.ListView.view.currentIndex = rowView.index
+                forceActiveFocus(Qt.OtherFocusReason)
+            }
+            // Once more when the list has settled: a list that has just made
+            // its rows gives its current one the focus afterwards.
+            function takeRowFocus() {
+                const wanted = rowView.row?.isFocused ?? false
+                followRowFocus()
+                if (wanted)
+                    Qt.callLater(() => { if (!edit.activeFocus) edit.takeFocus() })
+            }
+            Connections {
+                target: rowView.row
+                function onIsFocusedChanged() { edit.takeRowFocus() }
+            }
             // The row hands the stored text over, which the area then shows.
-            Component.onCompleted: rowView.row?.editorAppeared()
+            Component.onCompleted: {
+                rowView.row?.editorAppeared()
+                takeRowFocus()
+            }
         }
     }
 }

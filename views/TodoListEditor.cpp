@@ -167,8 +167,10 @@ void TodoItemView::textEdited(const QString &reading)
     // and breaks the item already ended with, stay.
     if (edit.reachesEnd && trailingLineBreakLength(edit.inserted) > 0) {
         setFocused(false);
-        textEdited(reading.chopped(trailingLineBreakLength(reading)));
+        const QString kept = reading.chopped(trailingLineBreakLength(reading));
+        textEdited(kept);
         Q_EMIT shownTextReplaced();
+        Q_EMIT entryFinished(!kept.isEmpty());
     }
 }
 
@@ -200,7 +202,7 @@ void TodoListEditor::setEditor(NoteEditor *editor)
             const auto shown = std::find_if(m_rows.begin(), m_rows.end(),
                                             [&](const TodoItemView *row) { return row->id() == id; });
             if (shown != m_rows.end())
-                Q_EMIT rowOffered(int(shown - m_rows.begin()));
+                offerRow(shown - m_rows.begin());
         });
     } else {
         m_content = {};
@@ -289,21 +291,54 @@ TodoItemView *TodoListEditor::row(qsizetype position) const
     return position >= 0 && position < m_rows.size() ? m_rows.at(position) : nullptr;
 }
 
+void TodoListEditor::offerRow(qsizetype position)
+{
+    TodoItemView *offered = row(position);
+    if (!offered)
+        return;
+    offered->setFocused(true);
+    Q_EMIT rowOffered(int(position));
+}
+
+qsizetype TodoListEditor::rowPosition(const QUuid &id) const
+{
+    const auto found = std::find_if(m_rows.begin(), m_rows.end(),
+                                    [&](const TodoItemView *candidate) { return candidate->id() == id; });
+    return found == m_rows.end() ? -1 : found - m_rows.begin();
+}
+
+void TodoListEditor::finishEntry(bool kept)
+{
+    if (kept) {
+        if (m_editor)
+            m_editor->addItem();
+        return;
+    }
+    if (m_lastRemovedRow >= 0)
+        offerRow(qMin(qMax(m_lastRemovedRow - 1, qsizetype(0)), m_rows.size() - 1));
+}
+
 TodoItemView *TodoListEditor::makeRow(TodoItemBinding item)
 {
     const QUuid id = item.id();
     QPointer<TodoListEditor> self(this);
-    return new TodoItemView(
+    auto *made = new TodoItemView(
         std::move(item),
         [self] {
             if (self)
                 self->updateContent();
         },
         [self, id] {
-            if (self)
-                self->deleteItem(id);
+            if (!self)
+                return;
+            self->m_lastRemovedRow = self->rowPosition(id);
+            self->deleteItem(id);
         },
         this);
+    // At once, before another key comes: what is typed next goes into the
+    // row this offers.
+    connect(made, &TodoItemView::entryFinished, this, &TodoListEditor::finishEntry);
+    return made;
 }
 
 void TodoListEditor::refresh()

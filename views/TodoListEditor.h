@@ -98,6 +98,9 @@ Q_SIGNALS:
     void shownTextReplaced();
     void isFocusedChanged();
     void itemChanged();
+    // A line break typed at the end finished the entry; `kept` is false when
+    // it emptied the item, which then left the list.
+    void entryFinished(bool kept);
 
 private:
     void refreshText();
@@ -143,6 +146,9 @@ public:
 
     // The row shown at a position, or none.
     TodoItemView *row(qsizetype position) const;
+    // Gives the row at a position the keyboard, so what is typed next goes
+    // into its item; nothing when there is no such row.
+    void offerRow(qsizetype position);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role) const override;
@@ -163,6 +169,10 @@ private:
     QList<TodoItem> items() const;
     void writeItems(const QList<TodoItem> &items);
     TodoItemView *makeRow(TodoItemBinding item);
+    qsizetype rowPosition(const QUuid &id) const;
+    // Return at the end of a row: the next item to type into, or after an
+    // emptied item the row above it.
+    void finishEntry(bool kept);
 
     QPointer<NoteEditor> m_editor;
     QMetaObject::Connection m_editorConnection;
@@ -170,4 +180,6 @@ private:
     ValueBinding<QString> m_content;
     ValueBinding<QList<TodoItem>> m_todoItems;
     QList<TodoItemView *> m_rows;
+    // Where the row of the last item removed by its own row was shown.
+    qsizetype m_lastRemovedRow = -1;
 };

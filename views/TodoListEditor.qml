@@ -20,10 +20,15 @@ ListView {
         Component.onCompleted: loadTodoItems()
     }
 
-    // A row added to type into is brought into view.
+    // A row added to type into is brought into view and takes the keyboard.
     Connections {
         target: rows
-        function onRowOffered(position) { list.positionViewAtIndex(position, ListView.Contain) }
+        function onRowOffered(position) {
+            // The row is made now rather than with the next frame, so that
+            // it takes the keyboard before another key comes.
+            list.forceLayout()
+            list.positionViewAtIndex(position, ListView.Contain)
+        }
     }
 
     delegate: TodoItemView {

@@ -161,8 +161,8 @@ void AppShellTest::standardMenuTrimmedKeepsHelp()
 {
     TovikNoteApp app;
     app.appDelegate().applicationDidFinishLaunching();
-    QCOMPARE(titlesOf(app.mainMenu()), (QStringList{"TovikNote", "Edit", "Help"}));
-    const QModelIndex help = app.mainMenu().index(2);
+    QCOMPARE(titlesOf(app.mainMenu()), (QStringList{"TovikNote", "Note", "Edit", "Help"}));
+    const QModelIndex help = app.mainMenu().index(3);
     QCOMPARE(app.mainMenu().data(help, MainMenuModel::CommandTitlesRole).toStringList(), QStringList{"Tovik Help"});
 }
 

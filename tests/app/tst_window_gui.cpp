@@ -41,6 +41,7 @@ private Q_SLOTS:
     void menuBarShowsTheTrimmedMenus();
     void menuItemsShowTheirShortcuts();
     void shortcutRunsItsCommandWithTheMenuClosed();
+    void screenCommandsFollowTheScreenInFront();
     void windowButtonsSitTopLeft();
     void closingTheWindowIsLeftToQuit();
     void firstScreenIsTheGrid();
@@ -91,9 +92,9 @@ void WindowGuiTest::menuBarShowsTheTrimmedMenus()
 {
     QQuickItem *menuBar = itemNamed(m_window, "mainMenuBar");
     QVERIFY(menuBar);
-    QCOMPARE(evaluate(menuBar, "Array.from({length: count}, (_, i) => menuAt(i).title).join('|')").toString(), "TovikNote|Edit|Help");
-    QCOMPARE(evaluate(menuBar, "menuAt(2).count").toInt(), 1);
-    QCOMPARE(evaluate(menuBar, "menuAt(2).itemAt(0).text").toString(), "Tovik Help");
+    QCOMPARE(evaluate(menuBar, "Array.from({length: count}, (_, i) => menuAt(i).title).join('|')").toString(), "TovikNote|Note|Edit|Help");
+    QCOMPARE(evaluate(menuBar, "menuAt(3).count").toInt(), 1);
+    QCOMPARE(evaluate(menuBar, "menuAt(3).itemAt(0).text").toString(), "Tovik Help");
 }
 
 void WindowGuiTest::menuItemsShowTheirShortcuts()
@@ -106,8 +107,12 @@ void WindowGuiTest::menuItemsShowTheirShortcuts()
                                                 ".join('|')").arg(menu)).toString();
     };
     QCOMPARE(shown(0), "Quit TovikNote=Ctrl+Q");
-    QCOMPARE(shown(1), "Undo=Ctrl+Z|Redo=Ctrl+Shift+Z|Cut=Ctrl+X|Copy=Ctrl+C|Paste=Ctrl+V|Select All=Ctrl+A");
-    QCOMPARE(shown(2), "Tovik Help=");
+    // Every key the screens answer is shown, the other keys of a command too.
+    QCOMPARE(shown(1), "New Note=Ctrl+N|Open Note=Return|Turn Card Over=Shift+F10, Menu|Delete Note=Del|"
+                       "Save=Ctrl+S|Add Item=Ctrl+G|Back to Notes=Esc, Ctrl+W, Alt+Left");
+    QCOMPARE(shown(2), "Undo=Ctrl+Z|Redo=Ctrl+Shift+Z|Cut=Ctrl+X|Copy=Ctrl+C|Paste=Ctrl+V|Select All=Ctrl+A|"
+                       "Find=Ctrl+F");
+    QCOMPARE(shown(3), "Tovik Help=");
 }
 
 void WindowGuiTest::shortcutRunsItsCommandWithTheMenuClosed()
@@ -138,6 +143,26 @@ void WindowGuiTest::shortcutRunsItsCommandWithTheMenuClosed()
     QTRY_COMPARE(field->property("text").toString(), "findme");
     QTest::keyClick(m_window, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     QTRY_COMPARE(field->property("text").toString(), "");
+}
+
+void WindowGuiTest::screenCommandsFollowTheScreenInFront()
+{
+    QQuickItem *menuBar = itemNamed(m_window, "mainMenuBar");
+    QVERIFY(menuBar);
+    const auto enabledCommands = [&] {
+        return evaluate(menuBar, "Array.from({length: menuAt(1).count}, (_, i) => menuAt(1).itemAt(i))"
+                                 ".filter(item => item.enabled).map(item => item.text).join('|')").toString();
+    };
+    // An empty grid: only a new note; the editor's commands wait for it.
+    QTRY_COMPARE(enabledCommands(), "New Note");
+    m_app->mainMenu().trigger(1, 0);
+    QTRY_VERIFY(slotShowing(AppState::NewNoteScreen));
+    QTRY_COMPARE(enabledCommands(), "Back to Notes");
+    // The menu's own key for the command stays with the screen: Escape
+    // leaves once, through the editor.
+    QTest::keyClick(m_window, Qt::Key_Escape);
+    QTRY_VERIFY(slotShowing(AppState::MainScreen));
+    QCOMPARE(m_app->appState().currentView(), AppState::AppView::main());
 }
 
 void WindowGuiTest::windowButtonsSitTopLeft()

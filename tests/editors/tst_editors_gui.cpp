@@ -76,6 +76,14 @@ struct ShownEditor {
     QQuickView &view;
 };
 
+QStringList texts(const QList<TodoItem> &items)
+{
+    QStringList result;
+    for (const TodoItem &entry : items)
+        result << entry.text;
+    return result;
+}
+
 QStringList texts(const QList<QQuickItem *> &items)
 {
     QStringList result;
@@ -95,7 +103,7 @@ private Q_SLOTS:
 
     void typeSaveAndLeaveANewNote();
     void buildATodoListAndLeave();
-    void returnEndsARowsEditing();
+    void returnGoesOnInTheNextRow();
     void openAndLeaveAnExistingNoteUnchanged();
     void existingTodoListOpensAsList();
     void rowsAreDeletedBySwipeOrDeleteKey();
@@ -109,6 +117,10 @@ private Q_SLOTS:
     void leavingANoteWhoseRowWentWritesItAnew();
     void tickingKeepsTheItemsText();
     void addedRowIsScrolledIntoView();
+    void keysLeaveTheEditorAndStore_data();
+    void keysLeaveTheEditorAndStore();
+    void keysTakeTheFocusOutOfTheText_data();
+    void keysTakeTheFocusOutOfTheText();
 
 private:
     std::unique_ptr<TestHome> m_store;
@@ -159,20 +171,21 @@ void EditorsGuiTest::buildATodoListAndLeave()
     QTRY_VERIFY(shown.named("addItemButton"));
     QVERIFY(!shown.named("saveButton"));
 
-    // Two presses, one empty row; the row waits for a click.
+    // Two presses, one empty row, which takes the keyboard: typing goes
+    // straight into it, and Return goes on in the next one.
     click(view, shown.named("addItemButton"));
     QTest::keyClick(&view, Qt::Key_G, Qt::ControlModifier);
     QTRY_COMPARE(shown.allNamed("itemEditor").size(), 1);
     QQuickItem *first = shown.named("itemEditor");
-    QVERIFY(!first->hasActiveFocus());
+    QTRY_VERIFY(first->hasActiveFocus());
     QVERIFY(!shown.named("typePicker")->isEnabled());
 
-    click(view, first);
     typeText(view, "milk");
-    QTest::keyClick(&view, Qt::Key_G, Qt::ControlModifier);
+    QTest::keyClick(&view, Qt::Key_Return);
     QTRY_COMPARE(shown.allNamed("itemEditor").size(), 2);
-    click(view, shown.allNamed("itemEditor").at(1));
+    QTRY_VERIFY(shown.allNamed("itemEditor").at(1)->hasActiveFocus());
     typeText(view, "bread");
+    QCOMPARE(texts(shown.allNamed("itemEditor")), (QStringList{"milk", "bread"}));
 
     // Ticking "milk" moves it below "bread".
     click(view, shown.allNamed("checkBox").at(0));
@@ -194,7 +207,7 @@ void EditorsGuiTest::buildATodoListAndLeave()
     QVERIFY(!items.at(1).isCompleted);
 }
 
-void EditorsGuiTest::returnEndsARowsEditing()
+void EditorsGuiTest::returnGoesOnInTheNextRow()
 {
     const Note note = storedNote(encodeTodoItems({TodoItem{QUuid::createUuid(), "abc", false}}), 2);
     ShownEditor shown(QStringLiteral("NoteDetailView"), AppState::AppView::noteDetail(note.id));
@@ -209,11 +222,23 @@ void EditorsGuiTest::returnEndsARowsEditing()
     QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
     QTest::keyClick(&view, Qt::Key_Return);
 
-    QTRY_VERIFY(!editor->hasActiveFocus());
-    QCOMPARE(textOf(editor), "abc");
-    click(view, shown.named("homeButton"));
-    // Nothing really changed, so nothing was written.
-    QCOMPARE(DBManager::shared().fetchNote(note.id).lastModifiedDate, 1000);
+    // The next keys go into a new row, none of them into the old one.
+    QTRY_COMPARE(shown.allNamed("itemEditor").size(), 2);
+    typeText(view, "def");
+    QCOMPARE(texts(shown.allNamed("itemEditor")), (QStringList{"abc", "def"}));
+    QVERIFY(!editor->hasActiveFocus());
+
+    // Return in an empty row removes it and goes back to the row above.
+    QTest::keyClick(&view, Qt::Key_Return);
+    QTRY_COMPARE(shown.allNamed("itemEditor").size(), 3);
+    QTest::keyClick(&view, Qt::Key_Return);
+    QTRY_COMPARE(shown.allNamed("itemEditor").size(), 2);
+    QTRY_VERIFY(shown.allNamed("itemEditor").at(1)->hasActiveFocus());
+
+    // Escape leaves as the home button does, storing the list.
+    QTest::keyClick(&view, Qt::Key_Escape);
+    QVERIFY(shown.onGrid());
+    QCOMPARE(texts(decodeTodoItems(DBManager::shared().fetchNote(note.id).content)), (QStringList{"abc", "def"}));
 }
 
 void EditorsGuiTest::openAndLeaveAnExistingNoteUnchanged()
@@ -512,6 +537,72 @@ void EditorsGuiTest::addedRowIsScrolledIntoView()
     QTRY_VERIFY(!newRowShown());
     QTest::keyClick(&shown.view, Qt::Key_G, Qt::ControlModifier);
     QTRY_VERIFY(newRowShown());
+}
+
+void EditorsGuiTest::keysLeaveTheEditorAndStore_data()
+{
+    QTest::addColumn<QString>("view");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    for (const char *view : {"NewItemView", "NoteDetailView"}) {
+        QTest::addRow("%s, Escape", view) << view << int(Qt::Key_Escape) << int(Qt::NoModifier);
+        QTest::addRow("%s, Ctrl+W", view) << view << int(Qt::Key_W) << int(Qt::ControlModifier);
+        QTest::addRow("%s, Alt+Left", view) << view << int(Qt::Key_Left) << int(Qt::AltModifier);
+    }
+}
+
+void EditorsGuiTest::keysLeaveTheEditorAndStore()
+{
+    QFETCH(QString, view);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    const bool isNew = view == QLatin1String("NewItemView");
+    const QString noteId = isNew ? DBManager::shared().createNote() : storedNote("draft", 1).id;
+    ShownEditor shown(view, isNew ? AppState::AppView::newNote(noteId) : AppState::AppView::noteDetail(noteId));
+    QVERIFY(QTest::qWaitForWindowExposed(&shown.view));
+    QTRY_VERIFY(shown.named("contentEditor") && shown.named("contentEditor")->hasActiveFocus());
+    QTest::keyClick(&shown.view, Qt::Key_End, Qt::ControlModifier);
+    typeText(shown.view, " kept");
+
+    QTest::keyClick(&shown.view, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+
+    QVERIFY(shown.onGrid());
+    QCOMPARE(DBManager::shared().fetchNote(noteId).content, isNew ? QByteArray(" kept") : QByteArray("draft kept"));
+}
+
+void EditorsGuiTest::keysTakeTheFocusOutOfTheText_data()
+{
+    // The keys, and whether they leave the text rather than type into it.
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<bool>("leaves");
+    QTest::newRow("Tab types a tab") << int(Qt::Key_Tab) << int(Qt::NoModifier) << false;
+    QTest::newRow("Ctrl+Tab") << int(Qt::Key_Tab) << int(Qt::ControlModifier) << true;
+    QTest::newRow("Shift+Tab") << int(Qt::Key_Backtab) << int(Qt::ShiftModifier) << true;
+    QTest::newRow("Ctrl+Shift+Tab") << int(Qt::Key_Backtab) << int(Qt::ControlModifier | Qt::ShiftModifier) << true;
+}
+
+void EditorsGuiTest::keysTakeTheFocusOutOfTheText()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(bool, leaves);
+    const Note note = storedNote("text", 1);
+    ShownEditor shown(QStringLiteral("NoteDetailView"), AppState::AppView::noteDetail(note.id));
+    QVERIFY(QTest::qWaitForWindowExposed(&shown.view));
+    QQuickItem *text = shown.named("contentEditor");
+    QTRY_VERIFY(text && text->hasActiveFocus());
+
+    QTest::keyClick(&shown.view, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+
+    QCOMPARE(text->hasActiveFocus(), !leaves);
+    QCOMPARE(textOf(text), leaves ? "text" : "text\t");
+    if (leaves) {
+        // The keyboard went to a control the user can see it on.
+        QQuickItem *focused = shown.view.activeFocusItem();
+        QVERIFY(focused);
+        QVERIFY2(focused->property("visualFocus").toBool(), qPrintable(focused->objectName()));
+    }
 }
 
 QTEST_MAIN(EditorsGuiTest)

@@ -76,7 +76,7 @@ private Q_SLOTS:
     void typingAndErasingALetterRemovesTheItem();
     void typingKeepsWhatTheRowDidNotTouch_data();
     void typingKeepsWhatTheRowDidNotTouch();
-    void newRowsAreNotFocused();
+    void anAddedRowTakesTheFocus();
 };
 
 void TodoListEditorTest::showsOpenItemsFirstInStoredOrder_data()
@@ -250,40 +250,61 @@ void TodoListEditorTest::tickingNeverChangesTheItemsText()
 
 void TodoListEditorTest::lineBreakAtTheEnd_data()
 {
-    QTest::addColumn<QString>("before");
+    // The list's texts (the first row is edited), what the user made of the
+    // first row's text, the texts afterwards in stored order, and the row
+    // (as shown) that has the keyboard then; -1 for none.
+    QTest::addColumn<QStringList>("before");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QStringList>("stored");
-    QTest::addColumn<bool>("focused");
-    const QStringList gone;
-    QTest::newRow("Return after abc") << "abc" << "abc\n" << QStringList{"abc"} << false;
-    QTest::newRow("Return inside abc") << "abc" << "a\nbc" << QStringList{"a\nbc"} << true;
-    QTest::newRow("Return into an empty item") << "" << "\n" << gone << false;
-    QTest::newRow("CR LF is one break") << "abc" << "abc\r\n" << QStringList{"abc"} << false;
-    QTest::newRow("carriage return") << "abc" << "abc\r" << QStringList{"abc"} << false;
-    QTest::newRow("vertical tab") << "abc" << "abc\v" << QStringList{"abc"} << false;
-    QTest::newRow("form feed") << "abc" << "abc\f" << QStringList{"abc"} << false;
-    QTest::newRow("next line") << "abc" << QString("abc") + QChar(0x0085) << QStringList{"abc"} << false;
-    QTest::newRow("line separator") << "abc" << QString("abc") + QChar(0x2028) << QStringList{"abc"} << false;
-    QTest::newRow("paragraph separator") << "abc" << QString("abc") + QChar(0x2029) << QStringList{"abc"} << false;
-    QTest::newRow("tab is no break") << "abc" << "abc\t" << QStringList{"abc\t"} << true;
+    QTest::addColumn<int>("focusedRow");
+    const QStringList abc{"abc"};
+    // A break at the end finishes the entry and goes on in a new item.
+    QTest::newRow("Return after abc") << abc << "abc\n" << QStringList{"abc", ""} << 1;
+    QTest::newRow("Return inside abc") << abc << "a\nbc" << QStringList{"a\nbc"} << 0;
+    QTest::newRow("Return into an empty item") << QStringList{""} << "\n" << QStringList{} << -1;
+    QTest::newRow("Return into an empty item above another") << QStringList{"", "keep"} << "\n"
+                                                              << QStringList{"keep"} << 0;
+    // The empty item already there is the next one; no second one is made.
+    QTest::newRow("Return with an empty item below") << QStringList{"abc", "next", ""} << "abc\n"
+                                                     << QStringList{"abc", "next", ""} << 2;
+    QTest::newRow("CR LF is one break") << abc << "abc\r\n" << QStringList{"abc", ""} << 1;
+    QTest::newRow("carriage return") << abc << "abc\r" << QStringList{"abc", ""} << 1;
+    QTest::newRow("vertical tab") << abc << "abc\v" << QStringList{"abc", ""} << 1;
+    QTest::newRow("form feed") << abc << "abc\f" << QStringList{"abc", ""} << 1;
+    QTest::newRow("next line") << abc << QString("abc") + QChar(0x0085) << QStringList{"abc", ""} << 1;
+    QTest::newRow("line separator") << abc << QString("abc") + QChar(0x2028) << QStringList{"abc", ""} << 1;
+    QTest::newRow("paragraph separator") << abc << QString("abc") + QChar(0x2029) << QStringList{"abc", ""} << 1;
+    QTest::newRow("tab is no break") << abc << "abc\t" << QStringList{"abc\t"} << 0;
 }
 
 void TodoListEditorTest::lineBreakAtTheEnd()
 {
-    QFETCH(QString, before);
+    QFETCH(QStringList, before);
     QFETCH(QString, typed);
     QFETCH(QStringList, stored);
-    QFETCH(bool, focused);
-    ShownList fixture({item(before)});
+    QFETCH(int, focusedRow);
+    QList<TodoItem> items;
+    for (const QString &text : before)
+        items << item(text);
+    ShownList fixture(items);
     TodoItemView *row = fixture.editRow(0);
+    QSignalSpy offered(&fixture.list, &TodoListEditor::rowOffered);
 
     row->textEdited(typed);
 
     QCOMPARE(texts(fixture.editor.todoItems()), stored);
     QCOMPARE(stored.isEmpty() ? QString() : texts(fixture.storedInContent()).join('|'), stored.join('|'));
-    QCOMPARE(row->isFocused(), focused);
-    if (!stored.isEmpty())
-        QCOMPARE(row->text(), stored.first());
+    QList<int> focused;
+    for (int i = 0; i < fixture.list.rowCount(); ++i) {
+        if (fixture.list.row(i)->isFocused())
+            focused << i;
+    }
+    QCOMPARE(focused, focusedRow < 0 ? QList<int>() : QList<int>{focusedRow});
+    // The view is told to bring the row it is to focus into sight.
+    if (focusedRow > 0)
+        QCOMPARE(offered.value(0).value(0).toInt(), focusedRow);
+    if (!stored.isEmpty() && fixture.list.row(0) == row)
+        QCOMPARE(row->text(), texts(fixture.editor.todoItems()).first());
 }
 
 void TodoListEditorTest::typingAndErasingALetterRemovesTheItem()
@@ -338,16 +359,18 @@ void TodoListEditorTest::typingKeepsWhatTheRowDidNotTouch()
     QCOMPARE(row->isFocused(), focused);
 }
 
-void TodoListEditorTest::newRowsAreNotFocused()
+void TodoListEditorTest::anAddedRowTakesTheFocus()
 {
     NewItemView editor;
     TodoListEditor list;
     list.setEditor(&editor);
+    QSignalSpy offered(&list, &TodoListEditor::rowOffered);
 
     editor.addItem();
 
     QCOMPARE(list.rowCount(), 1);
-    QVERIFY(!list.row(0)->isFocused());
+    QVERIFY(list.row(0)->isFocused());
+    QCOMPARE(offered.count(), 1);
     QCOMPARE(list.row(0)->itemText(), QString());
     // An untouched empty item stays in the list.
     list.row(0)->editorAppeared();

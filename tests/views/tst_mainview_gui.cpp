@@ -54,6 +54,11 @@ private Q_SLOTS:
     void headerKeepsItsButtonsBesideALongMessage_data();
     void headerKeepsItsButtonsBesideALongMessage();
     void tappingTheGridEndsSearchEditing();
+    void tabWalksTheHeaderAndTheGridWithARing();
+    void keysActOnTheFocusedCard_data();
+    void keysActOnTheFocusedCard();
+    void favouriteAndDeleteByKeyboard();
+    void searchAndNewNoteKeys();
 
 private:
     QList<QQuickItem *> cards() const;
@@ -65,6 +70,11 @@ private:
     void waitForFrame();
     QQuickItem *cardOf(const QString &noteId) const;
     void verifyEachCardShowsItsOwnNote(const QStringList &turned);
+    // The name of what has the keyboard: its object name, or for a card the
+    // card's note.
+    QString focusedName() const;
+    bool focusRingShown() const;
+    void key(int key, Qt::KeyboardModifiers modifiers = {}) { QTest::keyClick(m_view.get(), Qt::Key(key), modifiers); }
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<AppState> m_state;
@@ -465,6 +475,159 @@ void MainViewGuiTest::tappingTheGridEndsSearchEditing()
     QTRY_VERIFY(!field->hasActiveFocus());
     QVERIFY(!viewState->isSearchBarFocused());
     QVERIFY(m_state->currentView() == AppState::AppView::main());
+}
+
+QString MainViewGuiTest::focusedName() const
+{
+    QQuickItem *focused = m_view->activeFocusItem();
+    if (!focused)
+        return QString();
+    if (focused->objectName() == QLatin1String("noteCard"))
+        return QStringLiteral("card ") + focused->property("note").value<Note>().id;
+    return focused->objectName();
+}
+
+bool MainViewGuiTest::focusRingShown() const
+{
+    // The ring belongs to the focused control or to the bar that holds it.
+    QQuickItem *focused = m_view->activeFocusItem();
+    for (QQuickItem *owner : {focused, focused ? focused->parentItem() : nullptr}) {
+        if (!owner)
+            continue;
+        for (QQuickItem *ring : itemsNamed(owner, "focusRing")) {
+            if (ring->parentItem() == owner && ring->isVisible())
+                return true;
+        }
+    }
+    return false;
+}
+
+void MainViewGuiTest::tabWalksTheHeaderAndTheGridWithARing()
+{
+    m_view->requestActivate();
+    QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
+    // Nothing has the keyboard at first, so no ring shows for a pointer user.
+    QVERIFY(!focusRingShown());
+    const QStringList expected{"searchField", "syncButton", "newNoteButton", "card favourite", "searchField"};
+    QStringList reached;
+    for (int i = 0; i < expected.size(); ++i) {
+        key(Qt::Key_Tab);
+        reached << focusedName();
+        QVERIFY2(focusRingShown(), qPrintable(reached.last()));
+    }
+    QCOMPARE(reached, expected);
+    // Back the same way, into the grid from its other side.
+    key(Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(focusedName(), "card favourite");
+    key(Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(focusedName(), "newNoteButton");
+}
+
+void MainViewGuiTest::keysActOnTheFocusedCard_data()
+{
+    // A key pressed on the second card, and what it does.
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("effect");
+    QTest::newRow("Return") << int(Qt::Key_Return) << int(Qt::NoModifier) << "opens";
+    QTest::newRow("Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << "opens";
+    QTest::newRow("Delete") << int(Qt::Key_Delete) << int(Qt::NoModifier) << "asks";
+    QTest::newRow("Menu") << int(Qt::Key_Menu) << int(Qt::NoModifier) << "turns";
+    QTest::newRow("Shift+F10") << int(Qt::Key_F10) << int(Qt::ShiftModifier) << "turns";
+    QTest::newRow("F10 alone") << int(Qt::Key_F10) << int(Qt::NoModifier) << "nothing";
+    QTest::newRow("Right") << int(Qt::Key_Right) << int(Qt::NoModifier) << "moves on";
+    QTest::newRow("Left") << int(Qt::Key_Left) << int(Qt::NoModifier) << "moves back";
+}
+
+void MainViewGuiTest::keysActOnTheFocusedCard()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, effect);
+    m_view->requestActivate();
+    QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
+    QQuickItem *grid = item("noteGrid");
+    grid->forceActiveFocus(Qt::TabFocusReason);
+    this->key(Qt::Key_Right);
+    QCOMPARE(focusedName(), "card newer");
+    QObject *state = cardState(cardOf("newer"));
+
+    this->key(key, Qt::KeyboardModifiers(modifiers));
+
+    const bool opened = m_state->currentView() == AppState::AppView::noteDetail("newer");
+    QCOMPARE(opened, effect == "opens");
+    QCOMPARE(state->property("showDeleteConfirmation").toBool(), effect == "asks");
+    QCOMPARE(state->property("isFlipped").toBool(), effect == "turns");
+    if (effect == "asks") {
+        // The question takes the keyboard, on the safe answer; Escape cancels.
+        QTRY_COMPARE(focusedName(), "cancelDeleteButton");
+        QVERIFY(focusRingShown());
+        this->key(Qt::Key_Escape);
+        QTRY_VERIFY(!state->property("showDeleteConfirmation").toBool());
+        QVERIFY(!DBManager::shared().fetchNote("newer").isdeleted);
+    } else if (effect == "turns") {
+        // The keyboard follows to the back face, and back to the card.
+        QTRY_COMPARE(focusedName(), "turnBackButton");
+        QVERIFY(focusRingShown());
+        this->key(Qt::Key_Return);
+        QTRY_VERIFY(!state->property("isFlipped").toBool());
+        QCOMPARE(focusedName(), "card newer");
+    } else if (effect == "moves on" || effect == "moves back") {
+        QCOMPARE(focusedName(), effect == "moves on" ? "card older" : "card favourite");
+    } else if (effect == "nothing") {
+        QCOMPARE(focusedName(), "card newer");
+    }
+}
+
+void MainViewGuiTest::favouriteAndDeleteByKeyboard()
+{
+    m_view->requestActivate();
+    QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
+    item("noteGrid")->forceActiveFocus(Qt::TabFocusReason);
+    key(Qt::Key_Right);
+    key(Qt::Key_Right);
+    QCOMPARE(focusedName(), "card older");
+    key(Qt::Key_Menu);
+    QTRY_COMPARE(focusedName(), "turnBackButton");
+    key(Qt::Key_Tab);
+    QCOMPARE(focusedName(), "favoriteButton");
+    QCOMPARE(m_view->activeFocusItem()->property("text").toString(), "Add to favourites");
+    key(Qt::Key_Return);
+    QCOMPARE(DBManager::shared().fetchNote("older").isfavorite, 1);
+    QCOMPARE(m_view->activeFocusItem()->property("text").toString(), "Remove from favourites");
+    key(Qt::Key_Space);
+    QCOMPARE(DBManager::shared().fetchNote("older").isfavorite, 0);
+    key(Qt::Key_Tab);
+    QCOMPARE(focusedName(), "deleteButton");
+    key(Qt::Key_Return);
+    QTRY_COMPARE(focusedName(), "cancelDeleteButton");
+    key(Qt::Key_Tab);
+    QCOMPARE(focusedName(), "confirmDeleteButton");
+    key(Qt::Key_Return);
+    QTRY_COMPARE(shownIds(), (QStringList{"favourite", "newer"}));
+    QVERIFY(DBManager::shared().fetchNote("older").isdeleted);
+}
+
+void MainViewGuiTest::searchAndNewNoteKeys()
+{
+    m_view->requestActivate();
+    QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
+    item("noteGrid")->forceActiveFocus(Qt::TabFocusReason);
+    key(Qt::Key_F, Qt::ControlModifier);
+    QCOMPARE(focusedName(), "searchField");
+    typeText(m_view.get(), "beta");
+    QTRY_COMPARE(shownIds(), (QStringList{"favourite", "newer"}));
+    // Escape empties the search first, and then hands the keyboard on.
+    key(Qt::Key_Escape);
+    QCOMPARE(item("searchField")->property("text").toString(), "");
+    QTRY_COMPARE(shownIds().size(), 3);
+    QCOMPARE(focusedName(), "searchField");
+    key(Qt::Key_Escape);
+    QVERIFY(focusedName() != "searchField");
+
+    key(Qt::Key_N, Qt::ControlModifier);
+    QCOMPARE(m_state->currentView().kind, AppState::AppView::Kind::newNote);
+    QVERIFY(DBManager::shared().fetchNote(m_state->currentView().noteId).content.isEmpty());
 }
 
 QTEST_MAIN(MainViewGuiTest)
