@@ -16,6 +16,7 @@ packages=(
   xvfb xauth x11-apps imagemagick openbox xdotool
   fonts-material-design-icons-iconfont fonts-dejavu-core fonts-noto-cjk fonts-noto-color-emoji
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libx11-dev libxdamage-dev libxtst-dev
 )
 
 missing=()
