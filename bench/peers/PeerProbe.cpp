@@ -5,7 +5,7 @@
 // stamped with the server's clock; the exec and the key are stamped with the
 // same clock (a property change just before them). After each burst of damage
 // the screen is read back. Once no new picture has come for the quiet period
-// and the program has stopped working (its CPU time stands still), the
+// and the program has stopped working (its threads sleep), the
 // pictures of that period are the final screen; pixels that still change
 // among them (a blinking text cursor) are left out of every comparison. The
 // time reported is that of the last damage before the first picture from
@@ -27,6 +27,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/Xdamage.h>
 #include <X11/extensions/XTest.h>
+#include <dirent.h>
 
 #include <algorithm>
 #include <chrono>
@@ -110,30 +111,31 @@ Options parse(int argc, char **argv)
     return options;
 }
 
-// User and system time of every thread of `pid`, in clock ticks; nothing once
-// it has gone.
-std::optional<long long> cpuTicks(pid_t pid)
+// Whether any thread of `pid` wants the processor or waits for the disk;
+// nothing once the process has gone. On a busy machine a working program
+// gets little processor time, but its threads stay runnable.
+std::optional<bool> working(pid_t pid)
 {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text;
-    if (!std::getline(stat, text))
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR *folder = opendir(tasks.c_str());
+    if (!folder)
         return std::nullopt;
-    // The name in parentheses may hold spaces: count the fields after it.
-    const size_t close = text.rfind(')');
-    if (close == std::string::npos)
-        return std::nullopt;
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    long long utime = 0, stime = 0;
-    for (int index = 3; fields >> field; ++index) {
-        if (index == 14)
-            utime = std::stoll(field);
-        if (index == 15) {
-            stime = std::stoll(field);
-            break;
+    bool any = false;
+    while (const dirent *entry = readdir(folder)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        std::ifstream stat(tasks + "/" + entry->d_name + "/stat");
+        std::string text;
+        std::getline(stat, text);
+        // The state follows the name, which may hold spaces.
+        const size_t close = text.rfind(')');
+        if (close != std::string::npos && close + 2 < text.size()) {
+            const char state = text[close + 2];
+            any = any || state == 'R' || state == 'D';
         }
     }
-    return utime + stime;
+    closedir(folder);
+    return any;
 }
 
 // Pss and Rss of `pid` in kilobytes.
@@ -351,10 +353,9 @@ Result watch(ScreenWatcher &screen, const Options &options, pid_t pid, Time star
     const auto quiet = std::chrono::milliseconds(options.quietMs);
     const auto deadline = startedAt + std::chrono::seconds(options.timeoutS);
     Clock::time_point lastNew = startedAt;
-    std::deque<std::pair<Clock::time_point, long long>> cpu;  // samples over the last quiet period
+    std::deque<std::pair<Clock::time_point, bool>> work;  // samples over the last quiet period
     Result result;
     bool memoryRead = options.memoryAtMs < 0;
-    const long ticksPerSecond = sysconf(_SC_CLK_TCK);
 
     for (;;) {
         const bool pending = screen.waitForEvents(20);
@@ -381,19 +382,20 @@ Result watch(ScreenWatcher &screen, const Options &options, pid_t pid, Time star
             }
             pictures.push_back({hash, screen.lastDamage(), Clock::now()});
         }
-        const std::optional<long long> ticks = cpuTicks(pid);
-        if (!ticks)
+        const std::optional<bool> busyNow = working(pid);
+        if (!busyNow)
             fail("the program has gone");
-        cpu.emplace_back(now, *ticks);
-        while (cpu.size() > 2 && now - cpu[1].first >= quiet)
-            cpu.pop_front();
-        // Working means a quarter of a core or more over the quiet period: a
+        work.emplace_back(now, *busyNow);
+        while (work.size() > 2 && now - work[1].first >= quiet)
+            work.pop_front();
+        // Working means runnable in a quarter of the samples or more: a
         // blinking cursor costs less, a search or a load costs more.
-        const double busy = cpu.size() < 2 ? 1.0
-            : double(cpu.back().second - cpu.front().second) / double(ticksPerSecond)
-                / std::chrono::duration<double>(cpu.back().first - cpu.front().first).count();
+        size_t busySamples = 0;
+        for (const auto &sample : work)
+            busySamples += sample.second ? 1 : 0;
+        const double busy = double(busySamples) / double(work.size());
         const bool quietLongEnough = now - lastNew >= quiet && now - startedAt >= quiet
-            && cpu.back().first - cpu.front().first >= quiet * 9 / 10;
+            && work.back().first - work.front().first >= quiet * 9 / 10;
         if ((quietLongEnough && busy < 0.25 && memoryRead) || now >= deadline) {
             result.timedOut = now >= deadline;
             break;

@@ -60,6 +60,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap "exit 1" INT TERM
 
 exec 3>"$work/display"
 Xvfb -displayfd 3 -screen 0 1280x960x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
