@@ -34,8 +34,8 @@ inline QList<Note> makeBenchNotes(int count)
         note.id = QStringLiteral("%1").arg(i, 40, 10, QLatin1Char('0'));
         note.type = i % 3 == 0 ? 2 : 1;
         note.content = note.type == 2
-            ? QByteArray(R"([{"id":"6F1C2A4E-1111-4C3B-9D2E-123456789ABC","text":")") + text.toUtf8()
-                  + R"(","isCompleted":false}])"
+            ? QByteArray(R"([{"id":"6F1C2A4E-1111-4C3B-9D2E-123456789ABC","text":")")
+                  + text.toUtf8().replace('\n', "\\n") + R"(","isCompleted":false}])"
             : text.toUtf8();
         note.isfavorite = i % 10 == 0 ? 1 : 0;
         note.lastModifiedDate = 1'700'000'000 + int64_t(random() % 5'000'000);
@@ -57,29 +57,35 @@ inline const QList<Note> &benchNotes(int count)
     return found->second;
 }
 
+// Writes benchNotes(count) into the store of the current home folder.
+inline void writeBenchStore(int count)
+{
+    DBManager::shared().setupDatabase();
+    SQLite::Database db(DBManager::databasePath().toStdString(), SQLite::OPEN_READWRITE);
+    SQLite::Transaction transaction(db);
+    SQLite::Statement insert(db, "INSERT INTO \"notes\" (\"noteid\", \"content\", \"type\", \"isdeleted\", "
+                                 "\"createdtime\", \"lastmodifiedtime\", \"title\", \"isfavorite\", \"filelink\") "
+                                 "VALUES (?, ?, ?, 0, ?, ?, '', ?, '')");
+    for (const Note &note : benchNotes(count)) {
+        insert.bind(1, note.id.toStdString());
+        insert.bind(2, note.content.constData(), int(note.content.size()));
+        insert.bind(3, note.type);
+        insert.bind(4, note.createdDate);
+        insert.bind(5, note.lastModifiedDate);
+        insert.bind(6, note.isfavorite);
+        insert.exec();
+        insert.reset();
+    }
+    transaction.commit();
+}
+
 // A home folder whose store holds benchNotes(count), written once.
 class BenchHome {
 public:
     explicit BenchHome(int count)
     {
         use();
-        DBManager::shared().setupDatabase();
-        SQLite::Database db(DBManager::databasePath().toStdString(), SQLite::OPEN_READWRITE);
-        SQLite::Transaction transaction(db);
-        SQLite::Statement insert(db, "INSERT INTO \"notes\" (\"noteid\", \"content\", \"type\", \"isdeleted\", "
-                                     "\"createdtime\", \"lastmodifiedtime\", \"title\", \"isfavorite\", \"filelink\") "
-                                     "VALUES (?, ?, ?, 0, ?, ?, '', ?, '')");
-        for (const Note &note : benchNotes(count)) {
-            insert.bind(1, note.id.toStdString());
-            insert.bind(2, note.content.constData(), int(note.content.size()));
-            insert.bind(3, note.type);
-            insert.bind(4, note.createdDate);
-            insert.bind(5, note.lastModifiedDate);
-            insert.bind(6, note.isfavorite);
-            insert.exec();
-            insert.reset();
-        }
-        transaction.commit();
+        writeBenchStore(count);
     }
 
     // Makes this the home of the process: the store follows it.
