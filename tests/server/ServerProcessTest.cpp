@@ -166,7 +166,7 @@ TEST(ServerProcess, RequestsPastTheMemoryBudgetAreAskedToRetry)
     EXPECT_EQ(after->status, 200);
 }
 
-// Connections that send a header byte now and then each hold a thread; a
+// Connections that send a header byte now and then, from many addresses; a
 // normal sync is still answered while all of them are held.
 TEST(ServerProcess, SlowConnectionsDoNotStallOthers)
 {
@@ -177,7 +177,8 @@ TEST(ServerProcess, SlowConnectionsDoNotStallOthers)
     const std::string head = postHead("Content-Length: 2\r\n");
     std::vector<std::unique_ptr<RawConnection>> slow;
     for (int i = 0; i < 200; ++i) {
-        slow.push_back(std::make_unique<RawConnection>(server.port()));
+        const std::string source = "127.0.1." + std::to_string(1 + i % 100);
+        slow.push_back(std::make_unique<RawConnection>(server.port(), source.c_str()));
         ASSERT_TRUE(slow.back()->connected());
         ASSERT_TRUE(slow.back()->send(head.substr(0, 1)));
     }
@@ -329,8 +330,8 @@ TEST(ServerOptions, ValuesAndDefaults)
     EXPECT_EQ(set.limits.maxBodyBytes, 3u << 20);
     EXPECT_EQ(set.limits.maxInFlightBytes, 9437184u);
     EXPECT_EQ(set.limits.maxThreads, 64u);
-    EXPECT_EQ(set.limits.timeoutSeconds, 30);
-    EXPECT_EQ(set.limits.idleSeconds, 5);
+    EXPECT_EQ(set.limits.timeout, std::chrono::seconds(30));
+    EXPECT_EQ(set.limits.idleTimeout, std::chrono::seconds(5));
     EXPECT_EQ(set.certificate, "c.pem");
     EXPECT_EQ(set.key, "k.pem");
     EXPECT_EQ(parse({"--max-body", "2k"}).limits.maxBodyBytes, 2048u);
@@ -345,7 +346,8 @@ TEST(ServerProcess, HelpListsEveryFlag)
     EXPECT_EQ(help.waitForExit(), 0);
     const std::string text = help.restOfOutput();
     for (const char *flag : {"--port", "--host", "--db", "--cert", "--key", "--max-body", "--max-in-flight",
-                             "--threads", "--timeout", "--idle-timeout", "--help"})
+                             "--threads", "--timeout", "--idle-timeout", "--header-timeout", "--chain", "--log",
+                             "--max-connections", "--max-per-address", "--trust-proxy", "--help"})
         EXPECT_NE(text.find(flag), std::string::npos) << flag;
 }
 
@@ -371,6 +373,10 @@ TEST(ServerProcess, RefusesBadArgumentsWithOneLineAndStatus2)
         {"--port", "0", "--db", db, "--timeout", "1.5"},
         {"--port", "0", "--db", db, "--idle-timeout", ""},
         {"--port", "0", "--db", db, "--cert", "missing.pem", "--key", "missing.key"},
+        {"--port", "0", "--db", db, "--chain", "chain.pem"},
+        {"--port", "0", "--db", db, "--trust-proxy", "nginx.local"},
+        {"--port", "0", "--db", db, "--max-per-address", "0"},
+        {"--port", "0", "--db", db, "--threads", "5000"},
     };
     for (const auto &arguments : cases) {
         SCOPED_TRACE(::testing::PrintToString(arguments));
