@@ -222,12 +222,26 @@ struct HttpServer::Impl {
         Admitted admitted{*this, connection};
         try {
             if (tlsContext) {
-                const std::shared_ptr<asio::ssl::context> context = tlsContext;
-                beast::ssl_stream<beast::tcp_stream> stream(beast::tcp_stream(std::move(socket)), *context);
-                connection.socket = &beast::get_lowest_layer(stream).socket();
+                // A TLS stream holds some 70 KiB of buffers: a client that
+                // sends nothing costs its socket alone.
+                beast::tcp_stream tcpStream(std::move(socket));
+                connection.socket = &tcpStream.socket();
                 startWaiting(connection);
-                beast::get_lowest_layer(stream).expires_after(limits.headerTimeout);
+                const auto deadline = std::chrono::steady_clock::now() + limits.headerTimeout;
+                asio::steady_timer timer(io, deadline);
+                timer.async_wait([socket = connection.socket](const error_code &error) {
+                    if (!error)
+                        socket->cancel();
+                });
                 error_code error;
+                co_await tcpStream.socket().async_wait(tcp::socket::wait_read, failing(error));
+                timer.cancel();
+                if (error || connection.shed)
+                    co_return;
+                const std::shared_ptr<asio::ssl::context> context = tlsContext;
+                beast::ssl_stream<beast::tcp_stream> stream(std::move(tcpStream), *context);
+                connection.socket = &beast::get_lowest_layer(stream).socket();
+                beast::get_lowest_layer(stream).expires_at(deadline);
                 co_await stream.async_handshake(asio::ssl::stream_base::server, failing(error));
                 stopWaiting(connection);
                 if (!error && !connection.shed)
