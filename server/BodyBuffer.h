@@ -3,13 +3,15 @@
 #include <sys/mman.h>
 
 #include <cstddef>
+#include <cstdlib>
 #include <new>
 #include <string_view>
 
-// A request body read into memory mapped for it alone. The whole room a body
-// may need is reserved as address space at once, and only the pages the body
-// fills cost memory, so a body of unknown length never moves as it grows:
-// its peak is its own size, not the two or three times of a growing string.
+// A request body read into memory. A body of known length gets exactly its
+// size from the heap. For one of unknown length, the whole room it may need
+// is mapped as address space at once, and only the pages the body fills cost
+// memory, so it never moves as it grows: its peak is its own size, not the two
+// or three times of a growing string.
 class BodyBuffer {
 public:
     BodyBuffer() = default;
@@ -17,8 +19,19 @@ public:
     BodyBuffer(const BodyBuffer &) = delete;
     BodyBuffer &operator=(const BodyBuffer &) = delete;
 
-    // Room for `capacity` bytes; throws std::bad_alloc when the address space is short.
+    // Room for `capacity` bytes; throws std::bad_alloc when memory is short.
     void reserve(std::size_t capacity)
+    {
+        release();
+        if (capacity == 0)
+            return;
+        m_data = static_cast<char *>(std::malloc(capacity));
+        if (!m_data)
+            throw std::bad_alloc();
+        m_capacity = capacity;
+    }
+    // Room for up to `capacity` bytes, paid for as they come.
+    void reserveGrowing(std::size_t capacity)
     {
         release();
         if (capacity == 0)
@@ -29,12 +42,16 @@ public:
             throw std::bad_alloc();
         m_data = static_cast<char *>(mapped);
         m_capacity = capacity;
+        m_mapped = true;
     }
     void release()
     {
-        if (m_data)
+        if (m_data && m_mapped)
             ::munmap(m_data, m_capacity);
+        else
+            std::free(m_data);
         m_data = nullptr;
+        m_mapped = false;
         m_size = m_capacity = 0;
     }
 
@@ -48,4 +65,5 @@ private:
     char *m_data = nullptr;
     std::size_t m_size = 0;
     std::size_t m_capacity = 0;
+    bool m_mapped = false;
 };

@@ -337,7 +337,7 @@ struct HttpServer::Impl {
                 body.reserve(covered);
             }
         } else if (chunked) {
-            body.reserve(maxBody + 1); // one byte more tells a body past the limit
+            body.reserveGrowing(maxBody + 1); // one byte more tells a body past the limit
         }
         if (busy && equalsIgnoringCase(request.header("Expect"), "100-continue"))
             co_return co_await answer(stream, busyReply("the requests in flight hold the whole memory budget"),
@@ -352,8 +352,12 @@ struct HttpServer::Impl {
 
         std::unique_ptr<char[]> scratch;
         std::uint64_t received = 0;
-        if (!parser.is_done())
-            buffer.reserve(bodyReadAhead); // the parser reads no more at once than there is room for
+        // The parser reads no more at once than there is room for. Small
+        // bodies, usually in with their header, leave the buffer as it is:
+        // growing and shrinking it for each would cost more than the body.
+        const bool largeBody = chunked || (length && *length > bodyReadAhead / 4);
+        if (largeBody)
+            buffer.reserve(bodyReadAhead);
         while (!parser.is_done()) {
             if (!busy && chunked && body.size() == covered) {
                 const std::size_t more = std::min(budgetStep, maxBody + 1 - covered);
@@ -397,7 +401,8 @@ struct HttpServer::Impl {
             }
         }
         request.body = body.view();
-        buffer.shrink_to_fit(); // an idle connection holds next to nothing
+        if (largeBody)
+            buffer.shrink_to_fit(); // an idle connection holds next to nothing
 
         const bool keepAlive = parser.keep_alive();
         HttpReply reply;
