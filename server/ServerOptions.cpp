@@ -1,5 +1,7 @@
 #include "ServerOptions.h"
 
+#include <boost/asio/ip/address.hpp>
+
 #include <charconv>
 #include <cstdint>
 #include <limits>
@@ -61,19 +63,35 @@ std::string serverUsage()
            "  --port N             TCP port to listen on (0: one the system picks); required\n"
            "  --db PATH            the service's SQLite database file, made when missing; required\n"
            "  --host ADDRESS       address to listen on (default 127.0.0.1; 0.0.0.0 serves other machines)\n"
-           "  --cert FILE          PEM certificate for HTTPS; needs --key\n"
+           "  --cert FILE          PEM certificate for HTTPS, optionally followed by its chain; needs --key\n"
            "  --key FILE           PEM private key for HTTPS; needs --cert\n"
+           "  --chain FILE         PEM intermediate certificates sent after --cert\n"
+           "                       (SIGHUP reads --cert, --key and --chain again for new connections)\n"
            "  --max-body SIZE      largest request body (default 512M); SIZE is bytes, or with K, M or G\n"
            "  --max-in-flight SIZE memory all requests in flight may hold together, at least three\n"
            "                       times --max-body (default 2G); past it requests get 503\n"
-           "  --threads N          connections served at once, one thread each (default 512)\n"
-           "  --timeout SECONDS    a connection that sends or takes nothing this long is closed (default 10)\n"
+           "  --threads N          requests handled at once, one worker thread each (default 8)\n"
+           "  --timeout SECONDS    a body or answer that moves nothing this long closes its connection\n"
+           "                       (default 10)\n"
+           "  --header-timeout SECONDS\n"
+           "                       a new connection's first request must be in whole within this, TLS\n"
+           "                       handshake included (default 10)\n"
            "  --idle-timeout SECONDS\n"
-           "                       how long a kept-alive connection waits for its next request (default 2)\n"
+           "                       a kept-alive connection's next request must be in whole within this\n"
+           "                       (default 2)\n"
+           "  --max-connections N  open connections in all; past it the one idle longest is closed\n"
+           "                       (default 10000)\n"
+           "  --max-per-address N  open connections from one address (default 64)\n"
+           "  --trust-proxy ADDRESS\n"
+           "                       a proxy (such as nginx) whose X-Real-IP or X-Forwarded-For header names\n"
+           "                       the client, for /ip and the per-address limit; may be repeated\n"
+           "  --log FILE           where failures are logged (default: standard error)\n"
            "  --help               print this text\n"
         + accessUsage()
         + "\n"
-           "It prints \"listening on ADDRESS:PORT\" once it serves. A bad command line exits with status 2.\n";
+           "It prints \"listening on ADDRESS:PORT\" once it serves. A bad command line, or a port that\n"
+           "cannot be listened on, exits with status 2. The database, the log and their folders are\n"
+           "made readable by the service's user only.\n";
 }
 
 ParsedOptions parseServerOptions(const std::vector<std::string> &arguments)
@@ -92,7 +110,9 @@ ParsedOptions parseServerOptions(const std::vector<std::string> &arguments)
         }
         const bool known = name == "--port" || name == "--db" || name == "--host" || name == "--cert"
             || name == "--key" || name == "--max-body" || name == "--max-in-flight" || name == "--threads"
-            || name == "--timeout" || name == "--idle-timeout";
+            || name == "--timeout" || name == "--idle-timeout" || name == "--header-timeout" || name == "--chain"
+            || name == "--log" || name == "--max-connections" || name == "--max-per-address"
+            || name == "--trust-proxy";
         if (!known)
             return OptionError{"unknown option \"" + name + "\""};
         if (i + 1 >= arguments.size())
@@ -121,17 +141,31 @@ ParsedOptions parseServerOptions(const std::vector<std::string> &arguments)
             if (!bytes)
                 return badValue(name, value, "a byte count such as 1048576, 512M or 2G");
             (name == "--max-body" ? options.limits.maxBodyBytes : options.limits.maxInFlightBytes) = *bytes;
-        } else if (name == "--threads") {
-            const auto threads = numberIn(value, 1, 100000);
-            if (!threads)
-                return badValue(name, value, "a number from 1 to 100000");
-            options.limits.maxThreads = std::size_t(*threads);
+        } else if (name == "--chain" || name == "--log") {
+            if (value.empty())
+                return badValue(name, value, "a file path");
+            (name == "--chain" ? options.chain : options.log) = value;
+        } else if (name == "--trust-proxy") {
+            boost::system::error_code error;
+            boost::asio::ip::make_address(value, error);
+            if (error)
+                return badValue(name, value, "an IP address");
+            options.limits.trustedProxies.push_back(value);
+        } else if (name == "--threads" || name == "--max-connections" || name == "--max-per-address") {
+            const uint64_t most = name == "--threads" ? 1024 : 1000000;
+            const auto count = numberIn(value, 1, most);
+            if (!count)
+                return badValue(name, value, "a number from 1 to " + std::to_string(most));
+            (name == "--threads"           ? options.limits.maxThreads
+             : name == "--max-connections" ? options.limits.maxConnections
+                                           : options.limits.maxPerAddress) = std::size_t(*count);
         } else {
             const auto seconds = numberIn(value, 1, 86400);
             if (!seconds)
                 return badValue(name, value, "seconds from 1 to 86400");
-            (name == "--timeout" ? options.limits.timeoutSeconds : options.limits.idleSeconds) =
-                std::time_t(*seconds);
+            (name == "--timeout"          ? options.limits.timeout
+             : name == "--idle-timeout"   ? options.limits.idleTimeout
+                                          : options.limits.headerTimeout) = std::chrono::seconds(*seconds);
         }
     }
     if (options.port < 0)
@@ -140,6 +174,8 @@ ParsedOptions parseServerOptions(const std::vector<std::string> &arguments)
         return OptionError{"--db is required"};
     if (options.certificate.empty() != options.key.empty())
         return OptionError{"--cert and --key go together"};
+    if (!options.chain.empty() && options.certificate.empty())
+        return OptionError{"--chain needs --cert and --key"};
     if (options.limits.maxInFlightBytes / requestCostFactor < options.limits.maxBodyBytes)
         return OptionError{"--max-in-flight must be at least three times --max-body"};
     if (const auto accessError = completeAccessOptions(options.access, options.host))

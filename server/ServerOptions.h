@@ -14,6 +14,8 @@ struct ServerOptions {
     std::string database;
     std::string certificate;
     std::string key;
+    std::string chain;
+    std::string log; // empty: standard error
     ServerLimits limits;
     AccessOptions access;
 };

@@ -1,14 +1,34 @@
 #include "AccountGate.h"
+#include "HttpServer.h"
+#include "PrivateFiles.h"
 #include "ServerOptions.h"
+#include "ServiceLog.h"
 #include "SyncHttp.h"
 #include "SyncService.h"
+
+#include <sys/resource.h>
 
 #include <csignal>
 #include <exception>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+namespace {
+
+// Every open connection holds a descriptor: take all the system allows.
+void raiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -25,39 +45,49 @@ int main(int argc, char **argv)
     // A client that goes while its answer is written must cost only its own
     // connection, not the process.
     std::signal(SIGPIPE, SIG_IGN);
+    raiseDescriptorLimit();
 
+    std::optional<TlsFiles> tls;
+    if (!options.certificate.empty())
+        tls = TlsFiles{options.certificate, options.key, options.chain};
+    std::unique_ptr<ServiceLog> log;
+    std::unique_ptr<HttpServer> server;
+    std::unique_ptr<SyncService> service;
+    std::unique_ptr<AccountGate> gate;
+    HttpRoutes routes;
     try {
-        std::unique_ptr<httplib::Server> server;
-        if (options.certificate.empty()) {
-            server = std::make_unique<httplib::Server>();
-        } else {
-            auto secure = std::make_unique<httplib::SSLServer>(options.certificate.c_str(), options.key.c_str());
-            if (!secure->is_valid()) {
-                std::cerr << "tovik-sync-server: cannot use the certificate \"" << options.certificate
-                          << "\" with the key \"" << options.key << "\" (see --help)\n";
-                return 2;
-            }
-            server = std::move(secure);
-        }
-        SyncService service(options.database, options.limits.maxBodyBytes);
-        AccountGate gate(service, options.access, std::cout);
-        serveSync(*server, gate, options.limits);
-
-        int port = options.port;
-        if (port == 0) {
-            port = server->bind_to_any_port(options.host);
-        } else if (!server->bind_to_port(options.host, port)) {
-            port = -1;
-        }
-        if (port <= 0 || !widenListenQueue(*server)) {
-            std::cerr << "tovik-sync-server: cannot listen on " << options.host << ":" << options.port << "\n";
-            return 1;
-        }
-        std::cout << "listening on " << options.host << ":" << port << std::endl;
-        std::cout << approvalModeLine(options.access) << std::endl;
-        return server->listen_after_bind() ? 0 : 1;
+        makeServiceFilesPrivate(options.database, options.log);
+        log = options.log.empty() ? std::make_unique<ServiceLog>() : std::make_unique<ServiceLog>(options.log);
+        // Before the database: a certificate that cannot serve leaves nothing behind.
+        server = std::make_unique<HttpServer>(routes, options.limits, *log, tls);
+    } catch (const std::exception &error) {
+        std::cerr << "tovik-sync-server: " << error.what() << " (see --help)\n";
+        return 2;
+    }
+    int port = 0;
+    try {
+        port = server->listen(options.host, options.port);
+    } catch (const std::exception &error) {
+        std::cerr << "tovik-sync-server: cannot listen on " << options.host << ":" << options.port << ": "
+                  << error.what() << "\n";
+        return 2;
+    }
+    try {
+        service = std::make_unique<SyncService>(options.database, options.limits.maxBodyBytes);
+        gate = std::make_unique<AccountGate>(*service, options.access, std::cout);
+        addSyncRoutes(routes, *gate);
     } catch (const std::exception &error) {
         std::cerr << "tovik-sync-server: " << error.what() << "\n";
         return 1;
     }
+
+    std::cout << "listening on " << options.host << ":" << port << std::endl;
+    std::cout << approvalModeLine(options.access) << std::endl;
+    try {
+        server->run();
+    } catch (const std::exception &error) {
+        log->line(std::string("the service stopped: ") + error.what());
+        return 1;
+    }
+    return 0;
 }

@@ -145,8 +145,16 @@ private:
 // for clients that no HTTP library would be: slow, cut off, oversized.
 class RawConnection {
 public:
-    explicit RawConnection(int port) : m_fd(::socket(AF_INET, SOCK_STREAM, 0))
+    // From `source`, another loopback address, the connection counts as another client's.
+    explicit RawConnection(int port, const char *source = nullptr) : m_fd(::socket(AF_INET, SOCK_STREAM, 0))
     {
+        if (source && m_fd >= 0) {
+            sockaddr_in from{};
+            from.sin_family = AF_INET;
+            ::inet_pton(AF_INET, source, &from.sin_addr);
+            if (::bind(m_fd, reinterpret_cast<sockaddr *>(&from), sizeof from) != 0)
+                return;
+        }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(uint16_t(port));
@@ -181,19 +189,30 @@ public:
         char c = 0;
         return !(state.revents & (POLLRDHUP | POLLHUP | POLLERR)) && ::recv(m_fd, &c, 1, MSG_PEEK) > 0;
     }
+    // Whether the server ends the connection within `milliseconds`, reading
+    // and dropping whatever it still sends.
+    bool closedWithin(int milliseconds)
+    {
+        char buffer[4096];
+        pollfd ready{m_fd, POLLIN | POLLRDHUP, 0};
+        while (::poll(&ready, 1, milliseconds) > 0) {
+            if (::recv(m_fd, buffer, sizeof buffer, 0) <= 0)
+                return true;
+        }
+        return false;
+    }
+    int fd() const { return m_fd; }
     // The status line's code and the body of one answer; 0 when none came.
+    // Bytes past the answer, such as the next pipelined answer, stay for the next call.
     std::pair<int, std::string> readAnswer()
     {
-        std::string text;
+        std::string text = std::move(m_pending);
+        m_pending.clear();
         std::size_t headerEnd = std::string::npos;
         std::size_t length = 0;
         char buffer[4096];
         pollfd ready{m_fd, POLLIN, 0};
-        while (::poll(&ready, 1, 30000) > 0) {
-            const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
-            if (got <= 0)
-                break;
-            text.append(buffer, std::size_t(got));
+        for (;;) {
             // A 100 Continue comes before the answer proper.
             while (text.rfind("HTTP/1.1 100", 0) == 0 && text.find("\r\n\r\n") != std::string::npos)
                 text.erase(0, text.find("\r\n\r\n") + 4);
@@ -206,9 +225,17 @@ public:
             }
             if (headerEnd != std::string::npos && text.size() >= headerEnd + 4 + length)
                 break;
+            if (::poll(&ready, 1, 30000) <= 0)
+                break;
+            const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
+            if (got <= 0)
+                break;
+            text.append(buffer, std::size_t(got));
         }
         if (headerEnd == std::string::npos || text.size() < 12)
             return {0, text};
+        if (text.size() > headerEnd + 4 + length)
+            m_pending = text.substr(headerEnd + 4 + length);
         return {std::stoi(text.substr(9, 3)), text.substr(headerEnd + 4, length)};
     }
     const std::string &headers() const { return m_headers; }
@@ -217,4 +244,5 @@ private:
     int m_fd;
     bool m_connected = false;
     std::string m_headers;
+    std::string m_pending;
 };

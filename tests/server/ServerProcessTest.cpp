@@ -170,7 +170,7 @@ TEST(ServerProcess, RequestsPastTheMemoryBudgetAreAskedToRetry)
     EXPECT_EQ(after->status, 200);
 }
 
-// Connections that send a header byte now and then each hold a thread; a
+// Connections that send a header byte now and then, from many addresses; a
 // normal sync is still answered while all of them are held.
 TEST(ServerProcess, SlowConnectionsDoNotStallOthers)
 {
@@ -181,7 +181,8 @@ TEST(ServerProcess, SlowConnectionsDoNotStallOthers)
     const std::string head = postHead("Content-Length: 2\r\n");
     std::vector<std::unique_ptr<RawConnection>> slow;
     for (int i = 0; i < 200; ++i) {
-        slow.push_back(std::make_unique<RawConnection>(server.port()));
+        const std::string source = "127.0.1." + std::to_string(1 + i % 100);
+        slow.push_back(std::make_unique<RawConnection>(server.port(), source.c_str()));
         ASSERT_TRUE(slow.back()->connected());
         ASSERT_TRUE(slow.back()->send(head.substr(0, 1)));
     }
@@ -338,8 +339,8 @@ TEST(ServerOptions, ValuesAndDefaults)
     EXPECT_EQ(set.limits.maxBodyBytes, 3u << 20);
     EXPECT_EQ(set.limits.maxInFlightBytes, 9437184u);
     EXPECT_EQ(set.limits.maxThreads, 64u);
-    EXPECT_EQ(set.limits.timeoutSeconds, 30);
-    EXPECT_EQ(set.limits.idleSeconds, 5);
+    EXPECT_EQ(set.limits.timeout, std::chrono::seconds(30));
+    EXPECT_EQ(set.limits.idleTimeout, std::chrono::seconds(5));
     EXPECT_EQ(set.certificate, "c.pem");
     EXPECT_EQ(set.key, "k.pem");
     EXPECT_TRUE(set.access.open);
@@ -356,8 +357,10 @@ TEST(ServerProcess, HelpListsEveryFlag)
     EXPECT_EQ(help.waitForExit(), 0);
     const std::string text = help.restOfOutput();
     for (const char *flag : {"--port", "--host", "--db", "--cert", "--key", "--max-body", "--max-in-flight",
-                             "--threads", "--timeout", "--idle-timeout", "--help", "--smtp", "--smtp-credentials",
-                             "--smtp-ca", "--mail-from", "--public-url", "--open", "--requests-per-minute"})
+                             "--threads", "--timeout", "--idle-timeout", "--header-timeout", "--chain", "--log",
+                             "--max-connections", "--max-per-address", "--trust-proxy", "--help", "--smtp",
+                             "--smtp-credentials", "--smtp-ca", "--mail-from", "--public-url", "--open",
+                             "--requests-per-minute"})
         EXPECT_NE(text.find(flag), std::string::npos) << flag;
     EXPECT_NE(text.find("for a trusted network only"), std::string::npos);
 }
@@ -398,6 +401,10 @@ TEST(ServerProcess, RefusesBadArgumentsWithOneLineAndStatus2)
          "--smtp-credentials", "missing-credentials"},
         {"--port", "0", "--db", db, "--mail-from", "a@b.org"},
         {"--port", "0", "--db", db, "--requests-per-minute", "0"},
+        {"--port", "0", "--db", db, "--chain", "chain.pem"},
+        {"--port", "0", "--db", db, "--trust-proxy", "nginx.local"},
+        {"--port", "0", "--db", db, "--max-per-address", "0"},
+        {"--port", "0", "--db", db, "--threads", "5000"},
     };
     for (const auto &arguments : cases) {
         SCOPED_TRACE(::testing::PrintToString(arguments));

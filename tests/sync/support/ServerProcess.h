@@ -10,10 +10,12 @@
 // its database in a temporary folder. Stopped when the object goes.
 class ServerProcess {
 public:
-    explicit ServerProcess(const QString &program)
+    explicit ServerProcess(const QString &program, const QStringList &extraArguments = {})
     {
         m_process.setProgram(program);
-        m_process.setArguments({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"), databasePath()});
+        m_process.setArguments(QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"),
+                                           databasePath()}
+                               + extraArguments);
         m_process.start();
         const QRegularExpression listening(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)$"));
         while (m_port == 0 && m_process.waitForReadyRead(10000)) {
