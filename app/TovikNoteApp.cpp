@@ -4,6 +4,7 @@
 #include "DBManager.h"
 #include "HomePage.h"
 #include "SignalQuit.h"
+#include "SyncBases.h"
 
 #include <QDesktopServices>
 #include <QGuiApplication>
@@ -31,6 +32,8 @@ TovikNoteApp::TovikNoteApp(QObject *parent)
 
     try {
         DBManager::shared().setupDatabase();
+        // Kept apart from the notes' own schema steps, which older versions share.
+        SyncBases::createTable(DBManager::databasePath());
     } catch (const std::exception &error) {
         printLine(QStringLiteral("Failed to initialize database: ") + errorDescription(error));
     }

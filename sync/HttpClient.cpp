@@ -58,6 +58,7 @@ QNetworkRequest HttpClient::request(const QUrl &url) const
     // Counted from the last progress, so a slow answer that keeps coming is
     // not cut, while one that stops is.
     request.setTransferTimeout(int(m_timeout.count()));
+    request.setDecompressedSafetyCheckThreshold(maxDecompressedBytes);
     return request;
 }
 

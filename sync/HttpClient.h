@@ -36,6 +36,10 @@ public:
     static constexpr const char *transportDomain = "QNetworkReply";
     static constexpr const char *validationDomain = "HttpClient";
     static constexpr std::chrono::milliseconds defaultTimeout{60000};
+    // The largest body the sync service takes or sends: every sync carries a
+    // whole store, so a reply may be as large once it is unpacked. Qt would
+    // refuse a highly compressed one well before that.
+    static constexpr qint64 maxDecompressedBytes = qint64(512) << 20;
 
     using Completion = std::function<void(const HttpOutcome &)>;
 
