@@ -220,10 +220,14 @@ void SyncManager::handleSyncResponse(const HttpOutcome &outcome, const SentNotes
         watcher->deleteLater();
         continuation.resume(watcher->result());
     });
-    watcher->setFuture(QtConcurrent::run(
-        [body = outcome.body, sent, path = DBManager::databasePath()] {
-            return ReplyApplier::handleReply(body, sent, path);
-        }));
+    watcher->setFuture(QtConcurrent::run([outcome, sent, path = DBManager::databasePath()] {
+        const HttpOutcome plain = HttpClient::unpacked(outcome);
+        if (plain.failed()) {
+            printLine(QStringLiteral("Network request failed: ") + plain.error->description);
+            return ServerResult::failure(*plain.error);
+        }
+        return ReplyApplier::handleReply(plain.body, sent, path);
+    }));
 }
 
 QCoro::Task<ServerResult> SyncManager::configEmailAddress(QString email)
@@ -267,8 +271,10 @@ void SyncManager::sendConfigRequest(HttpClient &http, const QUrl &syncUrl, const
     });
 }
 
-void SyncManager::handleConfigResponse(const HttpOutcome &outcome, Continuation continuation)
+void SyncManager::handleConfigResponse(const HttpOutcome &packed, Continuation continuation)
 {
+    // A configuration answer is a line of text: unpacked here at no cost.
+    const HttpOutcome outcome = HttpClient::unpacked(packed);
     if (outcome.failed()) {
         continuation.resume(ServerResult::failure(*outcome.error));
         return;

@@ -5,6 +5,7 @@
 // transaction, measured in the same run.
 
 #include "DBManager.h"
+#include "SyncHttp.h"
 #include "SyncManager.h"
 
 #include <benchmark/benchmark.h>
@@ -66,13 +67,19 @@ std::string replyOf(int count)
     return ordered_json{{"status", 602}, {"msg", "received"}, {"notes", std::move(notes)}}.dump();
 }
 
-// A loopback service that answers every sync with the same body.
+// A loopback service that answers every sync with the same body, packed
+// once as the sync service packs its answers.
 class CannedService {
 public:
-    explicit CannedService(std::string reply) : m_reply(std::move(reply))
+    explicit CannedService(const std::string &reply) : m_reply(gzipFast(reply))
     {
         m_server.Post("/api/sync", [this](const httplib::Request &, httplib::Response &response) {
-            response.set_content(m_reply, "application/json");
+            // Through a provider, so the library does not pack it once more.
+            response.set_header("Content-Encoding", "gzip");
+            response.set_content_provider(m_reply.size(), "application/json",
+                                          [this](size_t offset, size_t length, httplib::DataSink &sink) {
+                                              return sink.write(m_reply.data() + offset, length);
+                                          });
         });
         m_server.Get("/ip", [](const httplib::Request &, httplib::Response &response) {
             response.set_content("127.0.0.1", "text/plain");
