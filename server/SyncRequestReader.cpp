@@ -104,6 +104,7 @@ public:
             const auto known = std::find_if(noteMembers.begin(), noteMembers.end(),
                                             [&](const Member &member) { return name == member.name; });
             m_noteMember = std::size_t(known - noteMembers.begin());
+            m_atRev = name == "rev";
         }
         return true;
     }
@@ -149,6 +150,8 @@ private:
             + (member.kind == Kind::String ? "a string" : "a 64-bit integer");
     }
 
+    std::string revComplaint() const { return noteWhere() + "\"rev\" must be an integer of at least 1"; }
+
     // A value that is not a container; `text` is set for a string.
     bool scalar(std::optional<int64_t> integer, string_t *text)
     {
@@ -173,6 +176,12 @@ private:
         case Where::Notes:
             return fail(noteWhere() + "must be an object");
         case Where::Note:
+            if (m_atRev) {
+                if (!integer || *integer < 1)
+                    return fail(revComplaint());
+                m_base = *integer;
+                return true;
+            }
             if (m_noteMember >= noteMembers.size())
                 return true;
             if (std::string *field = stringField(m_note, m_noteMember)) {
@@ -216,6 +225,7 @@ private:
                     return fail("\"notes\" must be an array");
                 // A repeated member replaces the earlier one, as a JSON object reads.
                 m_request.notes.clear();
+                m_request.bases.clear();
                 m_ids.clear();
                 m_hasNotes = true;
                 m_where = Where::Notes;
@@ -227,6 +237,8 @@ private:
             if (!isObject)
                 return fail(noteWhere() + "must be an object");
             m_note = StoredNote{};
+            m_base = 0;
+            m_atRev = false;
             m_seen = 0;
             m_noteMember = noteMembers.size();
             m_where = Where::Note;
@@ -234,6 +246,8 @@ private:
         case Where::Note:
             if (m_noteMember < noteMembers.size())
                 return fail(memberComplaint());
+            if (m_atRev)
+                return fail(revComplaint());
             m_skipDepth = 1;
             return true;
         case Where::End:
@@ -278,6 +292,7 @@ private:
         if (!m_ids.insert(m_note.noteid).second)
             return fail(noteWhere() + "\"noteid\" appears twice");
         m_request.notes.push_back(std::move(m_note));
+        m_request.bases.push_back(m_base);
         m_where = Where::Notes;
         return true;
     }
@@ -288,7 +303,9 @@ private:
     RootMember m_rootMember = RootMember::Other;
     std::size_t m_noteMember = noteMembers.size();
     unsigned m_seen = 0;
+    bool m_atRev = false;
     StoredNote m_note;
+    int64_t m_base = 0;
     std::optional<std::string> m_email;
     bool m_hasIp = false;
     bool m_hasNotes = false;

@@ -3,6 +3,7 @@
 #include "StoredNote.h"
 
 #include <stdexcept>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,9 @@ public:
 struct SyncRequest {
     std::string email; // lower-cased
     std::vector<StoredNote> notes;
+    // Per note, the "rev" it carried: the revision its machine last agreed
+    // with the service; 0 for a note that carried none.
+    std::vector<int64_t> bases;
 };
 
 // Reads a sync request body straight into notes, without building a JSON

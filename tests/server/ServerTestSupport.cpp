@@ -13,3 +13,9 @@ std::string syncBody(const std::string &email, const nlohmann::ordered_json &not
 {
     return nlohmann::ordered_json{{"email", email}, {"ip", "127.0.0.1"}, {"notes", notes}}.dump();
 }
+
+nlohmann::ordered_json withRev(nlohmann::ordered_json note, int64_t rev)
+{
+    note["rev"] = rev;
+    return note;
+}

@@ -79,6 +79,11 @@ TEST_F(SyncServiceTest, BadInputIsRefusedAndChangesNothing)
             "isfavorite":0,"filelink":""}]})"},
         {"unknown member beyond the double range", R"({"email":"known@example.org","ip":"","notes":[],"x":-1e400})"},
         {"nested too deep", nested(maxRequestDepth)},
+        {"rev zero", bodyWith([](ordered_json &b) { b["notes"][1]["rev"] = 0; })},
+        {"rev negative", bodyWith([](ordered_json &b) { b["notes"][1]["rev"] = -3; })},
+        {"rev a string", bodyWith([](ordered_json &b) { b["notes"][1]["rev"] = "1"; })},
+        {"rev a fraction", bodyWith([](ordered_json &b) { b["notes"][1]["rev"] = 1.5; })},
+        {"rev an object", bodyWith([](ordered_json &b) { b["notes"][1]["rev"] = ordered_json::object(); })},
         {"text after the object", syncBody("known@example.org") + " {}"},
         {"only opening brackets", std::string(maxBody, '[')},
         {"body over the limit", std::string(maxBody + 1, ' '), 413},
@@ -123,11 +128,16 @@ TEST_F(SyncServiceTest, FirstContactRegistersTheAddress)
     EXPECT_EQ(again.at("status"), 601);
     EXPECT_EQ(again.at("msg"), "Up to date");
 
-    // Sending notes always gets 602, even with nothing to apply.
+    // A machine that sends notes without revisions gets each back with the
+    // revision the service holds, so that it learns its base.
     const ordered_json withNotes = sync("someone@example.org", array({noteObject("n", "c", 5)}));
     EXPECT_EQ(withNotes.at("status"), 602);
-    EXPECT_EQ(withNotes.at("notes"), ordered_json::array());
+    EXPECT_EQ(withNotes.at("notes"), array({withRev(noteObject("n", "c", 5), 1)}));
     EXPECT_TRUE(withNotes.at("msg").is_string());
+
+    // Sent with that revision, nothing is to apply.
+    EXPECT_EQ(sync("someone@example.org", array({withRev(noteObject("n", "c", 5), 1)})),
+              (ordered_json{{"status", 601}, {"msg", "Up to date"}}));
 }
 
 TEST_F(SyncServiceTest, NewerCopyWinsAndTheOlderSenderGetsIt)
@@ -137,11 +147,11 @@ TEST_F(SyncServiceTest, NewerCopyWinsAndTheOlderSenderGetsIt)
     // An older copy is not taken; its sender gets the kept one.
     ordered_json reply = sync("u@x.org", array({noteObject("n", "version 5", 5)}));
     ASSERT_EQ(idsIn(reply), std::vector<std::string>{"n"});
-    EXPECT_EQ(reply["notes"][0], noteObject("n", "version 10", 10));
+    EXPECT_EQ(reply["notes"][0], withRev(noteObject("n", "version 10", 10), 1));
 
-    // A newer copy replaces it and goes back to nobody who sent it.
+    // A newer copy replaces it as the next revision, which its sender learns.
     reply = sync("u@x.org", array({noteObject("n", "version 20", 20)}));
-    EXPECT_TRUE(idsIn(reply).empty());
+    EXPECT_EQ(reply["notes"], array({withRev(noteObject("n", "version 20", 20), 2)}));
     ASSERT_EQ(service.notesOf("u@x.org").size(), 1u);
     EXPECT_EQ(service.notesOf("u@x.org")[0].content, "version 20");
 
@@ -152,9 +162,8 @@ TEST_F(SyncServiceTest, NewerCopyWinsAndTheOlderSenderGetsIt)
 }
 
 // Times are whole seconds: a save within the second of the one before it
-// carries the same time. The copy sent is the later arrival and wins unless the
-// kept one is a deletion; no machine is sent back a copy that is not newer
-// than its own.
+// carries the same time. Without revisions the copy sent is the later arrival
+// and wins unless the kept one is a deletion.
 TEST_F(SyncServiceTest, SameSecondCopies)
 {
     auto withCreated = [](ordered_json note, int64_t created) {
@@ -170,17 +179,17 @@ TEST_F(SyncServiceTest, SameSecondCopies)
         ordered_json kept;     // the service's copy, from the first sync
         ordered_json incoming; // the same second's copy, sent next
         ordered_json stored;   // what the service keeps afterwards
-        bool sentBack;         // whether the second sync gets the kept copy
+        bool sentBack;         // whether the second sync gets the kept copy back
     };
     const Case cases[] = {
         {"one machine saves again", noteObject("n", "first save", 10), noteObject("n", "second save", 10),
-         noteObject("n", "second save", 10), false},
+         noteObject("n", "second save", 10), true},
         {"another machine's save", noteObject("n", "from A", 10), noteObject("n", "from B", 10),
-         noteObject("n", "from B", 10), false},
+         noteObject("n", "from B", 10), true},
         {"a favourite mark", noteObject("n", "text", 10), favourite(noteObject("n", "text", 10)),
-         favourite(noteObject("n", "text", 10)), false},
+         favourite(noteObject("n", "text", 10)), true},
         {"the same version, another creation time", noteObject("n", "text", 10),
-         withCreated(noteObject("n", "text", 10), 7), noteObject("n", "text", 10), false},
+         withCreated(noteObject("n", "text", 10), 7), noteObject("n", "text", 10), true},
         {"a deletion", noteObject("n", "text", 10), noteObject("n", "text", 10, 1), noteObject("n", "", 10, 1), false},
         {"a live copy against a deletion", noteObject("n", "text", 10, 1), noteObject("n", "edited", 10),
          noteObject("n", "", 10, 1), true},
@@ -200,10 +209,12 @@ TEST_F(SyncServiceTest, SameSecondCopies)
         EXPECT_EQ(kept[0].isdeleted, s["isdeleted"]);
         EXPECT_EQ(kept[0].isfavorite, s["isfavorite"]);
         EXPECT_EQ(kept[0].createdtime, 1000); // as first recorded
+        // Without revisions the machine learns the kept copy's, whoever won;
+        // a deletion it sent that stands is not sent back.
         ASSERT_EQ(idsIn(reply).size(), c.sentBack ? 1u : 0u);
         if (c.sentBack) {
-            EXPECT_EQ(reply["notes"][0].at("isdeleted"), 1);
-            EXPECT_EQ(reply["notes"][0].at("content"), "");
+            EXPECT_EQ(reply["notes"][0].at("isdeleted"), s["isdeleted"]);
+            EXPECT_EQ(reply["notes"][0].at("content"), s["content"]);
         }
 
         // A third machine without the note gets what is kept, unless it is a deletion.
@@ -231,23 +242,62 @@ TEST_F(SyncServiceTest, DeletionMarkersKeepNoText)
     ASSERT_EQ(idsIn(reply), std::vector<std::string>{"gone"});
     EXPECT_EQ(reply["notes"][0], (ordered_json{{"noteid", "gone"}, {"content", ""}, {"type", 1}, {"isdeleted", 1},
                                                {"createdtime", 1000}, {"lastmodifiedtime", 20}, {"title", ""},
-                                               {"isfavorite", 1}, {"filelink", ""}}));
+                                               {"isfavorite", 1}, {"filelink", ""}, {"rev", 2}}));
+}
 
+// A file written before revisions: every note is kept as its revision 1,
+// markers lose their text, and machines go on from there.
+TEST_F(SyncServiceTest, AnOlderFileIsTakenOver)
+{
     const std::string path = (folder.path() / "old.db").string();
     {
-        SyncService old(path);
-        old.handleSync(syncBody("u@x.org"));
-    }
-    {
-        SQLite::Database db(path, SQLite::OPEN_READWRITE);
+        SQLite::Database db(path, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+        db.exec("CREATE TABLE accounts (email TEXT PRIMARY KEY NOT NULL, registeredtime INTEGER NOT NULL)");
+        db.exec("CREATE TABLE notes (email TEXT NOT NULL REFERENCES accounts (email), noteid TEXT NOT NULL, "
+                "content TEXT NOT NULL, type INTEGER NOT NULL, isdeleted INTEGER NOT NULL, "
+                "createdtime INTEGER NOT NULL, lastmodifiedtime INTEGER NOT NULL, title TEXT NOT NULL, "
+                "isfavorite INTEGER NOT NULL, filelink TEXT NOT NULL, PRIMARY KEY (email, noteid))");
+        db.exec("INSERT INTO accounts VALUES ('u@x.org', 1)");
         db.exec("INSERT INTO notes VALUES ('u@x.org', 'old', 'old text', 1, 1, 5, 6, 'old title', 0, 'link')");
         db.exec("INSERT INTO notes VALUES ('u@x.org', 'live', 'live text', 1, 0, 5, 6, 'live title', 0, 'link')");
+        db.exec("INSERT INTO notes VALUES ('u@x.org', 'todo', '[]', 2, 0, 5, 7, '', 1, '')");
     }
+    const std::vector<StoredNote> expected = {
+        {"todo", "[]", 2, 0, 5, 7, "", 1, ""},
+        {"live", "live text", 1, 0, 5, 6, "live title", 0, "link"},
+        {"old", "", 1, 1, 5, 6, "", 0, ""},
+    };
+    for (int opening = 0; opening < 2; ++opening) {
+        SCOPED_TRACE(opening);
+        SyncService reopened(path);
+        EXPECT_TRUE(reopened.isRegistered("u@x.org"));
+        EXPECT_EQ(reopened.notesOf("u@x.org"), expected);
+    }
+
     SyncService reopened(path);
-    kept = reopened.notesOf("u@x.org");
-    ASSERT_EQ(kept.size(), 2u);
-    EXPECT_EQ(kept[0], (StoredNote{"live", "live text", 1, 0, 5, 6, "live title", 0, "link"}));
-    EXPECT_EQ(kept[1], (StoredNote{"old", "", 1, 1, 5, 6, "", 0, ""}));
+    auto syncOld = [&](const ordered_json &notes) {
+        const ServiceResponse response = reopened.handleSync(syncBody("u@x.org", notes));
+        EXPECT_EQ(response.httpStatus, 200);
+        return ordered_json::parse(response.body);
+    };
+    ordered_json live = noteObject("live", "live text", 6);
+    live["title"] = "live title";
+    live["createdtime"] = 5;
+    live["filelink"] = "link";
+    // A new machine receives the live notes at revision 1.
+    const ordered_json first = syncOld(ordered_json::array());
+    ASSERT_EQ(idsIn(first), (std::vector<std::string>{"todo", "live"}));
+    EXPECT_EQ(first["notes"][1], withRev(live, 1));
+    EXPECT_EQ(first["notes"][0].at("rev"), 1);
+    // Holding revision 1 unchanged, it is up to date; an edit becomes revision 2.
+    EXPECT_EQ(syncOld(first["notes"]).at("status"), 601);
+    ordered_json held = first["notes"];
+    held[1]["content"] = "live text, edited";
+    held[1]["lastmodifiedtime"] = 8;
+    const ordered_json stored = syncOld(held);
+    ASSERT_EQ(idsIn(stored), std::vector<std::string>{"live"});
+    EXPECT_EQ(stored["notes"][0].at("rev"), 2);
+    EXPECT_EQ(syncOld(array({withRev(live, 1)}))["notes"][0]["content"], "live text, edited");
 }
 
 // Values of members the service does not know are skipped, however nested,
@@ -286,14 +336,15 @@ TEST_F(SyncServiceTest, DeletionsReachOnlyMachinesThatStillHaveTheNote)
     sync("u@x.org", array({noteObject("gone", "c", 10), noteObject("stays", "s", 10)}));
     sync("u@x.org", array({noteObject("gone", "c", 20, 1)}));
 
-    // A machine with the old live copy learns of the deletion.
+    // A machine with the old live copy learns of the deletion (and, sending no
+    // revisions, the revision of the note it holds).
     ordered_json reply = sync("u@x.org", array({noteObject("gone", "c", 10), noteObject("stays", "s", 10)}));
-    ASSERT_EQ(idsIn(reply), std::vector<std::string>{"gone"});
+    ASSERT_EQ(idsIn(reply), (std::vector<std::string>{"gone", "stays"}));
     EXPECT_EQ(reply["notes"][0].at("isdeleted"), 1);
 
     // A machine that has purged it (or never had it) is not sent the marker.
     reply = sync("u@x.org", array({noteObject("stays", "s", 10)}));
-    EXPECT_TRUE(idsIn(reply).empty());
+    EXPECT_EQ(idsIn(reply), std::vector<std::string>{"stays"}); // only to learn its revision
     reply = sync("u@x.org");
     EXPECT_EQ(idsIn(reply), std::vector<std::string>{"stays"});
 
