@@ -19,6 +19,7 @@ namespace {
 constexpr const char *kSetBase =
         R"(INSERT INTO "syncbases" ("noteid", "rev") VALUES (?, ?) ON CONFLICT ("noteid") DO UPDATE SET "rev" = excluded."rev" WHERE excluded."rev" > "syncbases"."rev")";
 constexpr const char *kDropBase = R"(DELETE FROM "syncbases" WHERE ("noteid" = ?))";
+constexpr const char *kDeleteNote = R"(DELETE FROM "notes" WHERE ("noteid" = ?))";
 
 } // namespace
 
@@ -40,6 +41,7 @@ ReplyWriter::ReplyWriter(const QString &databasePath) : m_db(SyncBases::openStor
     m_guardedUpdate = std::make_unique<SQLite::Statement>(*m_db, store::kUpsertUpdateUnchangedNote);
     m_setBase = std::make_unique<SQLite::Statement>(*m_db, kSetBase);
     m_dropBase = std::make_unique<SQLite::Statement>(*m_db, kDropBase);
+    m_delete = std::make_unique<SQLite::Statement>(*m_db, kDeleteNote);
 }
 
 ReplyWriter::~ReplyWriter()
@@ -126,9 +128,13 @@ ReplyWriter::Outcome ReplyWriter::write(const Note &server, std::optional<int64_
     const bool exists = m_exists->executeStep();
     m_exists->reset();
 
+    // A deletion the service recorded at a revision needs no marker here:
+    // sent back, it would only be accepted and purged at the next sync, so
+    // machines would hold different rows until then.
+    const bool settledDeletion = server.isdeleted && rev;
     if (!exists) {
         // A note that went out and is gone now was removed by the user.
-        if (sent)
+        if (sent || settledDeletion)
             return Outcome::skipped;
         m_insert->reset();
         store::bindNewRow(*m_insert, server);
@@ -143,7 +149,14 @@ ReplyWriter::Outcome ReplyWriter::write(const Note &server, std::optional<int64_
     m_guardedUpdate->reset();
     store::bindUnchangedUpdate(*m_guardedUpdate, server, *sent);
     if (m_guardedUpdate->exec() > 0) {
-        recordBase(server.id, rev);
+        if (settledDeletion) {
+            // Its base goes with it (trigger).
+            m_delete->reset();
+            store::bindText(*m_delete, 1, server.id);
+            m_delete->exec();
+        } else {
+            recordBase(server.id, rev);
+        }
         return Outcome::written;
     }
     // Changed since it was sent. When the service stored exactly the sent

@@ -41,6 +41,7 @@ public:
     // Whatever the row, a reply copy equal to the one sent means the service
     // holds what the user's copy derives from, so `rev` becomes the base. A
     // copy without a revision (an older service) leaves the note no base.
+    // A deletion at a revision removes an unchanged row outright.
     // Runs inside the open batch (see below).
     Outcome write(const Note &server, std::optional<int64_t> rev, const Note *sent);
 
@@ -64,6 +65,7 @@ private:
     std::unique_ptr<SQLite::Statement> m_guardedUpdate;
     std::unique_ptr<SQLite::Statement> m_setBase;
     std::unique_ptr<SQLite::Statement> m_dropBase;
+    std::unique_ptr<SQLite::Statement> m_delete;
     bool m_inBatch = false;
     std::chrono::steady_clock::time_point m_batchStart;
 };

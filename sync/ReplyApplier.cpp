@@ -58,11 +58,20 @@ int64_t integerMember(const ordered_json &object, const char *key)
     return *value;
 }
 
+// The member's UTF-8 bytes as they came, without a round trip through UTF-16.
+QByteArray bytesMember(const ordered_json &object, const char *key)
+{
+    const auto it = object.find(key);
+    if (it == object.end() || !it->is_string())
+        throw NoteFieldError(key);
+    return QByteArray::fromStdString(it->get_ref<const std::string &>());
+}
+
 Note noteFromServer(const ordered_json &object)
 {
     Note note;
     note.id = stringMember(object, "noteid");
-    note.content = stringMember(object, "content").toUtf8();
+    note.content = bytesMember(object, "content");
     note.type = integerMember(object, "type");
     note.isdeleted = integerMember(object, "isdeleted") == 1;
     note.createdDate = integerMember(object, "createdtime");

@@ -19,6 +19,7 @@ const Note sent = makeNote("n", "line one\nline two", 1, false, 10, 100, "t", 0,
 // The service stored the sent copy as a new revision and sends it back.
 const Note echoed = sent;
 const Note merged = makeNote("n", "line one, theirs\nline two", 1, false, 10, 120, "t", 0, "f");
+const Note deletedThere = makeNote("n", "", 1, true, 10, 150, "t", 0, "f");
 
 class ReplyWriterTest : public StoreTest {
 protected:
@@ -110,6 +111,14 @@ TEST_F(ReplyWriterTest, RowAndBaseFollowWhatTheUserDidMeanwhile)
         {"older service, new note", std::nullopt, false, std::nullopt, merged, std::nullopt, Outcome::written,
          merged, std::nullopt},
         {"a base never moves back", sent, true, 7, merged, 5, Outcome::written, merged, 7},
+        {"deleted elsewhere, unchanged here: gone with its base", sent, true, 3, deletedThere, 4, Outcome::written,
+         std::nullopt, std::nullopt},
+        {"deleted elsewhere, edited here: the edit stays", localEdit, true, 3, deletedThere, 4, Outcome::keptLocal,
+         localEdit, 3},
+        {"deleted elsewhere, never here", std::nullopt, false, std::nullopt, deletedThere, 4, Outcome::skipped,
+         std::nullopt, std::nullopt},
+        {"older service: a deletion is kept as a marker", sent, true, 3, deletedThere, std::nullopt,
+         Outcome::written, deletedThere, std::nullopt},
         {"to-do ticked, own list respelled", todoTicked, true, 2, todoRespelled, 3, Outcome::keptLocal, todoTicked,
          3},
     };
