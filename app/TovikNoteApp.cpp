@@ -7,6 +7,7 @@
 #include "PrivateFiles.h"
 #include "ProblemNotice.h"
 #include "SignalQuit.h"
+#include "SyncBases.h"
 
 #include <SQLiteCpp/Database.h>
 #include <sqlite3.h>
@@ -57,6 +58,8 @@ TovikNoteApp::TovikNoteApp(QObject *parent)
         if (connection && sqlite3_db_readonly(connection->getHandle(), "main") == 1)
             notice.report(QStringLiteral("Your notes file %1 is read-only: new notes and changes cannot be saved.")
                                   .arg(ProblemNotice::shownPath(path)));
+        // Kept apart from the notes' own schema steps, which older versions share.
+        SyncBases::createTable(DBManager::databasePath());
     } catch (const std::exception &error) {
         printLine(QStringLiteral("Failed to initialize database: ") + errorDescription(error));
         notice.report(ProblemNotice::Action::open, error);

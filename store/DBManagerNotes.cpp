@@ -3,15 +3,17 @@
 #include "DBError.h"
 #include "ItemType.h"
 #include "StoreStatement.h"
+#include "NoteWrites.h"
 #include "TextEquality.h"
 
+#include <algorithm>
 #include <optional>
+
+using store::kInsertNote;
+using store::kSelectNoteById;
 
 namespace {
 
-constexpr const char *kInsertNote =
-        R"(INSERT INTO "notes" ("noteid", "content", "type", "isdeleted", "createdtime", "lastmodifiedtime", "title", "isfavorite", "filelink", "isbackup") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?))";
-constexpr const char *kSelectNoteById = R"(SELECT * FROM "notes" WHERE ("noteid" = ?) LIMIT 1)";
 constexpr const char *kSaveNote =
         R"(UPDATE "notes" SET "content" = ?, "type" = ?, "isdeleted" = ?, "lastmodifiedtime" = ?, "title" = ?, "isfavorite" = ?, "filelink" = ? WHERE ("noteid" = ?))";
 constexpr const char *kSoftDeleteNote = R"(UPDATE "notes" SET "isdeleted" = ?, "lastmodifiedtime" = ? WHERE ("noteid" = ?))";
@@ -23,51 +25,12 @@ constexpr const char *kPurgeDeletedNotes = R"(DELETE FROM "notes" WHERE ("isdele
 constexpr const char *kUpsertUpdateNote =
         R"(UPDATE "notes" SET "content" = ?, "type" = ?, "isdeleted" = ?, "lastmodifiedtime" = ?, "title" = ?, "isfavorite" = ?, "filelink" = ?, "isbackup" = ? WHERE ("noteid" = ?))";
 
-// A row is unchanged since it was sent when every field a local change writes
-// still holds the sent value: the deletion mark, then the six columns that
-// bindUnchangedSinceSent() binds.
-constexpr const char *kPurgeSentDeletedNotesHead =
-        R"(DELETE FROM "notes" WHERE ("isdeleted" = ?) AND (("noteid", "content", "type", "lastmodifiedtime", "title", "isfavorite", "filelink") IN (VALUES )";
-constexpr const char *kPurgeSentDeletedNotesRow = "(?, ?, ?, ?, ?, ?, ?)";
-constexpr const char *kPurgeSentDeletedNotesTail = R"()) RETURNING "noteid")";
-// Notes per purge statement: 7 values each stays far below SQLite's limit on
-// bound values, and each statement is one commit instead of one per note.
-constexpr qsizetype kPurgeBatch = 500;
-constexpr const char *kUpsertUpdateUnchangedNote =
-        R"(UPDATE "notes" SET "content" = ?, "type" = ?, "isdeleted" = ?, "lastmodifiedtime" = ?, "title" = ?, "isfavorite" = ?, "filelink" = ?, "isbackup" = ? WHERE ("noteid" = ?) AND (("isdeleted" != 0) = ?) AND ("content" = ?) AND ("type" = ?) AND ("lastmodifiedtime" = ?) AND ("title" = ?) AND ("isfavorite" = ?) AND ("filelink" = ?))";
-
-// Binds the six values of the condition above from `first` on.
-void bindUnchangedSinceSent(SQLite::Statement &statement, int first, const Note &sent)
-{
-    store::bindBlob(statement, first, sent.content);
-    statement.bind(first + 1, sent.type);
-    statement.bind(first + 2, sent.lastModifiedDate);
-    store::bindText(statement, first + 3, sent.title);
-    statement.bind(first + 4, sent.isfavorite);
-    store::bindText(statement, first + 5, sent.filelink);
-}
-
 DBManager::Connection requireConnection(const DBManager &store)
 {
     DBManager::Connection connection = store.db();
     if (!connection)
         throw DBError::databaseNotInitialized();
     return connection;
-}
-
-// Binds the ten columns of a new row, "isbackup" last and always 0.
-void bindNewRow(SQLite::Statement &insert, const Note &note)
-{
-    store::bindText(insert, 1, note.id);
-    store::bindBlob(insert, 2, note.content);
-    insert.bind(3, note.type);
-    store::bindBool(insert, 4, note.isdeleted);
-    insert.bind(5, note.createdDate);
-    insert.bind(6, note.lastModifiedDate);
-    store::bindText(insert, 7, note.title);
-    insert.bind(8, note.isfavorite);
-    store::bindText(insert, 9, note.filelink);
-    insert.bind(10, static_cast<int64_t>(0));
 }
 
 QList<Note> readNoteList(const DBManager &store, const char *sql, std::optional<int64_t> parameter)
@@ -106,7 +69,7 @@ QString DBManager::createNote()
     const int64_t now = store::secondsSinceEpoch();
     const Note note{makeNoteId(now), QByteArray(), 1, false, now, now, QString(), 0, QString()};
     store::IssuedStatement insert(requireConnection(*this), kInsertNote);
-    bindNewRow(insert.statement, note);
+    store::bindNewRow(insert.statement, note);
     insert.statement.exec();
     return note.id;
 }
@@ -235,21 +198,6 @@ bool noteRowExists(const DBManager &store, const QString &noteId)
     return select.statement.executeStep();
 }
 
-// The server's fields over an existing row, "createdtime" kept; gives the
-// UPDATE's bound values up to and including the identifier.
-void bindServerFields(SQLite::Statement &update, const Note &note)
-{
-    store::bindBlob(update, 1, note.content);
-    update.bind(2, note.type);
-    store::bindBool(update, 3, note.isdeleted);
-    update.bind(4, note.lastModifiedDate);
-    store::bindText(update, 5, note.title);
-    update.bind(6, note.isfavorite);
-    store::bindText(update, 7, note.filelink);
-    update.bind(8, static_cast<int64_t>(0));
-    store::bindText(update, 9, note.id);
-}
-
 } // namespace
 
 void DBManager::upsertNote(const Note &note)
@@ -257,11 +205,11 @@ void DBManager::upsertNote(const Note &note)
     openNewConnection();
     if (noteRowExists(*this, note.id)) {
         store::IssuedStatement update(requireConnection(*this), kUpsertUpdateNote);
-        bindServerFields(update.statement, note);
+        store::bindServerFields(update.statement, note);
         update.statement.exec();
     } else {
         store::IssuedStatement insert(requireConnection(*this), kInsertNote);
-        bindNewRow(insert.statement, note);
+        store::bindNewRow(insert.statement, note);
         insert.statement.exec();
     }
 }
@@ -280,21 +228,10 @@ QStringList DBManager::deleteSentDeletedNotes(const QList<Note> &sent)
     }
     // The comparison and the removal are one statement, so an edit can never
     // fall between them.
-    for (qsizetype first = 0; first < deleted.size(); first += kPurgeBatch) {
-        const QList<Note> batch = deleted.mid(first, kPurgeBatch);
-        std::string sql = kPurgeSentDeletedNotesHead;
-        for (qsizetype i = 0; i < batch.size(); ++i)
-            sql += (i == 0 ? "" : ", ") + std::string(kPurgeSentDeletedNotesRow);
-        sql += kPurgeSentDeletedNotesTail;
-
-        store::IssuedStatement purge(connection, sql.c_str());
-        purge.statement.bind(1, static_cast<int64_t>(1));
-        int index = 2;
-        for (const Note &note : batch) {
-            store::bindText(purge.statement, index, note.id);
-            bindUnchangedSinceSent(purge.statement, index + 1, note);
-            index += 7;
-        }
+    for (qsizetype first = 0; first < deleted.size(); first += store::kPurgeBatch) {
+        const qsizetype count = std::min(store::kPurgeBatch, deleted.size() - first);
+        store::IssuedStatement purge(connection, store::purgeSentDeletedStatement(count).c_str());
+        store::bindPurge(purge.statement, deleted.constData() + first, count);
         while (purge.statement.executeStep())
             removed.append(store::readText(purge.statement, 0));
     }
@@ -309,16 +246,14 @@ bool DBManager::upsertNoteIfUnchanged(const Note &note, const std::optional<Note
         if (sent)
             return false;
         store::IssuedStatement insert(requireConnection(*this), kInsertNote);
-        bindNewRow(insert.statement, note);
+        store::bindNewRow(insert.statement, note);
         insert.statement.exec();
         return true;
     }
     // A row the request did not carry was made after it was built.
     if (!sent)
         return false;
-    store::IssuedStatement update(requireConnection(*this), kUpsertUpdateUnchangedNote);
-    bindServerFields(update.statement, note);
-    store::bindBool(update.statement, 10, sent->isdeleted);
-    bindUnchangedSinceSent(update.statement, 11, *sent);
+    store::IssuedStatement update(requireConnection(*this), store::kUpsertUpdateUnchangedNote);
+    store::bindUnchangedUpdate(update.statement, note, *sent);
     return update.statement.exec() > 0;
 }

@@ -3,8 +3,10 @@
 #include <SQLiteCpp/Exception.h>
 #include <sqlite3.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 namespace store {
@@ -34,10 +36,29 @@ void requireStorage(const SQLite::Statement &statement, int index, int expected)
 
 } // namespace
 
+namespace {
+
+std::atomic<bool> clockReplaced{false};
+std::mutex clockMutex;
+std::function<int64_t(int64_t)> replacementClock;
+
+} // namespace
+
 int64_t secondsSinceEpoch()
 {
     using namespace std::chrono;
-    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+    const int64_t now = duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+    if (!clockReplaced.load(std::memory_order_acquire))
+        return now;
+    std::lock_guard lock(clockMutex);
+    return replacementClock ? replacementClock(now) : now;
+}
+
+void setClockForTesting(std::function<int64_t(int64_t)> clock)
+{
+    std::lock_guard lock(clockMutex);
+    replacementClock = std::move(clock);
+    clockReplaced.store(bool(replacementClock), std::memory_order_release);
 }
 
 void bindText(SQLite::Statement &statement, int index, const QString &text)

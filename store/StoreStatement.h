@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace store {
@@ -29,6 +30,9 @@ struct IssuedStatement {
 
 // Whole seconds since 1970, the fraction cut toward zero.
 int64_t secondsSinceEpoch();
+// Tests that play several machines give each its own clock: `clock` maps the
+// system's seconds to the machine's. An empty one brings the system's back.
+void setClockForTesting(std::function<int64_t(int64_t)> clock);
 
 void bindText(SQLite::Statement &statement, int index, const QString &text);
 // Always a BLOB, an empty one as a zero-length blob rather than NULL.

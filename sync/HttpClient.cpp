@@ -6,6 +6,9 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -58,6 +61,9 @@ QNetworkRequest HttpClient::request(const QUrl &url) const
     // Counted from the last progress, so a slow answer that keeps coming is
     // not cut, while one that stops is.
     request.setTransferTimeout(int(m_timeout.count()));
+    // For what Qt still unpacks itself: a reply may be highly compressed.
+    request.setDecompressedSafetyCheckThreshold(maxUnpackedBytes);
+    request.setDecompressedSafetyCheckThreshold(maxDecompressedBytes);
     return request;
 }
 
@@ -82,6 +88,7 @@ HttpOutcome HttpClient::readOutcome(QNetworkReply *reply, bool validate)
         return outcome;
     }
     outcome.body = reply->readAll();
+    outcome.gzipped = reply->rawHeader("Content-Encoding").trimmed().toLower() == "gzip";
     if (!validate)
         return outcome;
 
@@ -101,7 +108,56 @@ void HttpClient::postJson(const QUrl &url, const QByteArray &json, Completion co
 {
     QNetworkRequest post = request(url);
     post.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    // Offered by us, so Qt leaves the answer packed.
+    post.setRawHeader("Accept-Encoding", "gzip");
     watch(m_manager->post(post, json), true, std::move(completion));
+}
+
+HttpOutcome HttpClient::unpacked(HttpOutcome outcome)
+{
+    if (!outcome.gzipped || outcome.failed())
+        return outcome;
+    outcome.gzipped = false;
+    const auto broken = [&outcome](const char *why) {
+        outcome.body = QByteArray();
+        outcome.error = transportError(QNetworkReply::ProtocolFailure,
+                                       QStringLiteral("Decompression failed: ") + QString::fromUtf8(why));
+        return outcome;
+    };
+    z_stream stream{};
+    // 15 + 32: a zlib or gzip header, whichever it is.
+    if (inflateInit2(&stream, 15 + 32) != Z_OK)
+        return broken("cannot start");
+    QByteArray plain;
+    plain.resize(std::min<qint64>(std::max<qint64>(outcome.body.size() * 4, 4096), maxUnpackedBytes));
+    stream.next_in = reinterpret_cast<Bytef *>(outcome.body.data());
+    stream.avail_in = uInt(outcome.body.size());
+    int result = Z_OK;
+    while (result != Z_STREAM_END) {
+        if (qint64(stream.total_out) == plain.size()) {
+            if (plain.size() >= maxUnpackedBytes) {
+                inflateEnd(&stream);
+                return broken("the body unpacks beyond the size the service may send");
+            }
+            plain.resize(std::min<qint64>(plain.size() * 2, maxUnpackedBytes));
+        }
+        stream.next_out = reinterpret_cast<Bytef *>(plain.data() + stream.total_out);
+        stream.avail_out = uInt(plain.size() - qint64(stream.total_out));
+        result = inflate(&stream, Z_NO_FLUSH);
+        if (result != Z_OK && result != Z_STREAM_END) {
+            const std::string why = stream.msg ? stream.msg : "corrupt data";
+            inflateEnd(&stream);
+            return broken(why.c_str());
+        }
+        if (result == Z_OK && stream.avail_in == 0 && stream.avail_out != 0) {
+            inflateEnd(&stream);
+            return broken("the body ends before its data");
+        }
+    }
+    plain.resize(qint64(stream.total_out));
+    inflateEnd(&stream);
+    outcome.body = std::move(plain);
+    return outcome;
 }
 
 void HttpClient::get(const QUrl &url, Completion completion)

@@ -18,6 +18,8 @@ struct HttpOutcome {
     std::optional<ServerError> error;
     int status = 0; // 0 when no HTTP answer arrived
     QByteArray body;
+    // The body as it came, gzip-packed: HttpClient::unpacked() opens it.
+    bool gzipped = false;
 
     bool failed() const { return error.has_value(); }
 };
@@ -36,6 +38,13 @@ public:
     static constexpr const char *transportDomain = "QNetworkReply";
     static constexpr const char *validationDomain = "HttpClient";
     static constexpr std::chrono::milliseconds defaultTimeout{60000};
+    // The largest body the sync service takes or sends: every sync carries a
+    // whole store, so a reply may be as large once it is unpacked.
+    static constexpr qint64 maxUnpackedBytes = qint64(512) << 20;
+    // The largest body the sync service takes or sends: every sync carries a
+    // whole store, so a reply may be as large once it is unpacked. Qt would
+    // refuse a highly compressed one well before that.
+    static constexpr qint64 maxDecompressedBytes = qint64(512) << 20;
 
     using Completion = std::function<void(const HttpOutcome &)>;
 
@@ -49,7 +58,15 @@ public:
 
     // POST of `json` with Content-Type "application/json". The status must be
     // 200-299 and the body non-empty unless the status is 204 or 205.
+    //
+    // A gzip answer comes still packed (see HttpOutcome::gzipped): Qt would
+    // unpack and gather tens of megabytes on this thread in one go.
     void postJson(const QUrl &url, const QByteArray &json, Completion completion);
+
+    // The outcome with its body unpacked; a body that does not unpack, or
+    // unpacks beyond maxUnpackedBytes, makes it a transport failure. Safe on
+    // any thread.
+    static HttpOutcome unpacked(HttpOutcome outcome);
 
     // Plain GET. Any HTTP answer counts, whatever its status; only a transport
     // failure is an error.

@@ -7,119 +7,20 @@
 #include "EmailScramble.h"
 #include "HttpClient.h"
 #include "Keychain.h"
+#include "ReplyApplier.h"
 #include "ServiceAddresses.h"
+#include "SyncBases.h"
+#include "SyncErrors.h"
 #include "Utf8.h"
 
 #include <QCoro/QCoroFuture>
+#include <QFutureWatcher>
 #include <QPointer>
-#include <QSet>
 #include <QtConcurrent/QtConcurrentRun>
-#include <SQLiteCpp/Exception.h>
-
-#include <limits>
-#include <stdexcept>
 
 using nlohmann::ordered_json;
 
 namespace {
-
-// A member of a server note that is missing or not of its JSON type.
-class NoteFieldError : public std::runtime_error {
-public:
-    explicit NoteFieldError(const char *member)
-        : std::runtime_error(std::string("Missing or invalid field: ") + member)
-    {
-    }
-};
-
-// The store's, the SQLite layer's and the JSON parser's errors keep their own
-// identity.
-ServerError errorFrom(const std::exception &error)
-{
-    if (const auto *db = dynamic_cast<const DBError *>(&error))
-        return ServerError{QStringLiteral("DBError"), int(db->code()), errorDescription(error)};
-    if (const auto *sqlite = dynamic_cast<const SQLite::Exception *>(&error))
-        return ServerError{QStringLiteral("SQLite"), sqlite->getErrorCode(), errorDescription(error)};
-    if (const auto *json = dynamic_cast<const ordered_json::exception *>(&error))
-        return ServerError{QStringLiteral("nlohmann::json"), json->id, errorDescription(error)};
-    return ServerError::own(errorDescription(error));
-}
-
-// For a catch-all handler: the error being handled.
-ServerError currentError()
-{
-    try {
-        throw;
-    } catch (const std::exception &error) {
-        return errorFrom(error);
-    } catch (...) {
-        return ServerError::own(QStringLiteral("Unknown error"));
-    }
-}
-
-ServerResult failure(const QString &description)
-{
-    return ServerResult::failure(ServerError::own(description));
-}
-
-ordered_json parseReply(const QByteArray &body)
-{
-    return ordered_json::parse(body.cbegin(), body.cend());
-}
-
-QString toQString(const ordered_json &text)
-{
-    return QString::fromStdString(text.get_ref<const std::string &>());
-}
-
-QString stringMember(const ordered_json &object, const char *key)
-{
-    const auto it = object.find(key);
-    if (it == object.end() || !it->is_string())
-        throw NoteFieldError(key);
-    return toQString(*it);
-}
-
-// Integers only: a float, a bool or a string of digits is the wrong type, and
-// so is an integer beyond the signed 64-bit range.
-std::optional<int64_t> asInt64(const ordered_json &value)
-{
-    if (value.is_number_unsigned()) {
-        const auto raw = value.get<uint64_t>();
-        if (raw > uint64_t(std::numeric_limits<int64_t>::max()))
-            return std::nullopt;
-        return int64_t(raw);
-    }
-    if (value.is_number_integer())
-        return value.get<int64_t>();
-    return std::nullopt;
-}
-
-int64_t integerMember(const ordered_json &object, const char *key)
-{
-    const auto it = object.find(key);
-    if (it == object.end())
-        throw NoteFieldError(key);
-    const auto value = asInt64(*it);
-    if (!value)
-        throw NoteFieldError(key);
-    return *value;
-}
-
-Note noteFromServer(const ordered_json &object)
-{
-    Note note;
-    note.id = stringMember(object, "noteid");
-    note.content = stringMember(object, "content").toUtf8();
-    note.type = integerMember(object, "type");
-    note.isdeleted = integerMember(object, "isdeleted") == 1;
-    note.createdDate = integerMember(object, "createdtime");
-    note.lastModifiedDate = integerMember(object, "lastmodifiedtime");
-    note.title = stringMember(object, "title");
-    note.isfavorite = integerMember(object, "isfavorite");
-    note.filelink = stringMember(object, "filelink");
-    return note;
-}
 
 QUrl endpointUnder(const QUrl &base)
 {
@@ -253,13 +154,18 @@ QCoro::Task<ServerResult> SyncManager::exchangeNotes(QString email)
     std::optional<QString> ip = co_await deviceIP.fetchPublicIP();
     const QString address = ip.value_or(QString());
 
-    QFuture<PreparedBody> preparing = QtConcurrent::run([email, address]() {
+    QFuture<PreparedBody> preparing = QtConcurrent::run([email, address, path = DBManager::databasePath()]() {
         PreparedBody result;
         try {
+            // The bases first: a reply applied meanwhile can then only make a
+            // note newer than its base, which the service merges, never older.
+            const QHash<QString, int64_t> bases = SyncBases::readAll(path);
             const QList<Note> notes = DBManager::shared().fetchNotesForSync();
             ordered_json objects = ordered_json::array();
             for (const Note &note : notes) {
                 objects.push_back(makeNoteDictionary(note));
+                if (const auto base = bases.constFind(note.id); base != bases.cend())
+                    objects.back()["rev"] = *base;
                 result.sent.insert(note.id, note);
             }
             result.body = makeRequestBody(email, address, std::move(objects));
@@ -272,7 +178,7 @@ QCoro::Task<ServerResult> SyncManager::exchangeNotes(QString email)
     if (prepared.error)
         co_return ServerResult::failure(*prepared.error);
     if (!self)
-        co_return failure(QStringLiteral("Self is nil"));
+        co_return ownFailure(QStringLiteral("Self is nil"));
 
     Continuation continuation;
     self->sendSyncRequest(*prepared.body, std::move(prepared.sent), continuation);
@@ -289,7 +195,7 @@ void SyncManager::sendSyncRequest(const ordered_json &body, SentNotes sent, Cont
                          // else escapes is still this sync's failure.
                          try {
                              if (!self) {
-                                 continuation.resume(failure(QStringLiteral("Self is nil")));
+                                 continuation.resume(ownFailure(QStringLiteral("Self is nil")));
                                  return;
                              }
                              self->handleSyncResponse(outcome, sent, continuation);
@@ -307,79 +213,21 @@ void SyncManager::handleSyncResponse(const HttpOutcome &outcome, const SentNotes
         return;
     }
 
-    ordered_json reply;
-    try {
-        reply = parseReply(outcome.body);
-    } catch (const std::exception &error) {
-        // Every parser error counts: a syntax error, a number beyond any
-        // double (out_of_range), bytes that are not UTF-8, a cut-off text.
-        const ServerError parsed = errorFrom(error);
-        printLine(QStringLiteral("JSON parsing error: ") + parsed.description);
-        continuation.resume(ServerResult::failure(parsed));
-        return;
-    }
-
-    // Both members are required whatever the status says.
-    const bool wellFormed = reply.is_object() && reply.contains("status") && reply.at("status").is_number_integer()
-        && reply.contains("msg") && reply.at("msg").is_string();
-    if (!wellFormed) {
-        printLine(QStringLiteral("Invalid JSON structure"));
-        continuation.resume(failure(QStringLiteral("Invalid JSON structure")));
-        return;
-    }
-    const ordered_json &status = reply.at("status");
-    const QString message = toQString(reply.at("msg"));
-
-    if (status == 602) {
-        const auto notesIt = reply.find("notes");
-        const bool usable = notesIt != reply.end() && notesIt->is_array()
-            && std::all_of(notesIt->begin(), notesIt->end(), [](const ordered_json &n) { return n.is_object(); });
-        if (!usable) {
-            printLine(QStringLiteral("Error: Status 602 but no notes found in response"));
-            continuation.resume(failure(QStringLiteral("Status 602 but no notes found")));
-            return;
+    // Parsing and storing a large reply takes seconds: a worker does it, and
+    // the result comes back to this thread.
+    auto *watcher = new QFutureWatcher<ServerResult>;
+    QObject::connect(watcher, &QFutureWatcherBase::finished, watcher, [watcher, continuation] {
+        watcher->deleteLater();
+        continuation.resume(watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::run([outcome, sent, path = DBManager::databasePath()] {
+        const HttpOutcome plain = HttpClient::unpacked(outcome);
+        if (plain.failed()) {
+            printLine(QStringLiteral("Network request failed: ") + plain.error->description);
+            return ServerResult::failure(*plain.error);
         }
-        try {
-            updateLocalDatabase(*notesIt, sent);
-        } catch (...) {
-            const ServerError error = currentError();
-            printLine(QStringLiteral("Error updating local database: ") + error.description);
-            continuation.resume(ServerResult::failure(error));
-            return;
-        }
-        continuation.resume(ServerResult::success(message));
-        return;
-    }
-    if (status == 601) {
-        continuation.resume(ServerResult::success(message));
-        return;
-    }
-    // dump() writes an integer in decimal, also one beyond the 64-bit signed range.
-    const QString text = QStringLiteral("Unexpected status code: ") + QString::fromStdString(status.dump());
-    printLine(text);
-    continuation.resume(failure(text));
-}
-
-void SyncManager::updateLocalDatabase(const ordered_json &serverNotes, const SentNotes &sent)
-{
-    DBManager &store = DBManager::shared();
-    QSet<QString> purged;
-    try {
-        const QStringList removed = store.deleteSentDeletedNotes(sent.values());
-        purged = QSet<QString>(removed.begin(), removed.end());
-    } catch (const std::exception &error) {
-        printLine(QStringLiteral("Error while deleting locally deleted notes: ") + errorDescription(error));
-    }
-    for (const ordered_json &object : serverNotes) {
-        const Note note = noteFromServer(object);
-        // A row this purge just removed was unchanged: the server's copy takes
-        // its place as it would over any absent row.
-        std::optional<Note> sentCopy;
-        const auto it = sent.constFind(note.id);
-        if (it != sent.cend() && !purged.contains(note.id))
-            sentCopy = *it;
-        store.upsertNoteIfUnchanged(note, sentCopy);
-    }
+        return ReplyApplier::handleReply(plain.body, sent, path);
+    }));
 }
 
 QCoro::Task<ServerResult> SyncManager::configEmailAddress(QString email)
@@ -418,13 +266,15 @@ void SyncManager::sendConfigRequest(HttpClient &http, const QUrl &syncUrl, const
         try {
             handleConfigResponse(outcome, continuation);
         } catch (...) {
-            continuation.resume(failure(QStringLiteral("Invalid server response")));
+            continuation.resume(ownFailure(QStringLiteral("Invalid server response")));
         }
     });
 }
 
-void SyncManager::handleConfigResponse(const HttpOutcome &outcome, Continuation continuation)
+void SyncManager::handleConfigResponse(const HttpOutcome &packed, Continuation continuation)
 {
+    // A configuration answer is a line of text: unpacked here at no cost.
+    const HttpOutcome outcome = HttpClient::unpacked(packed);
     if (outcome.failed()) {
         continuation.resume(ServerResult::failure(*outcome.error));
         return;
@@ -433,7 +283,7 @@ void SyncManager::handleConfigResponse(const HttpOutcome &outcome, Continuation 
     try {
         reply = parseReply(outcome.body);
     } catch (const std::exception &) {
-        continuation.resume(failure(QStringLiteral("Invalid server response")));
+        continuation.resume(ownFailure(QStringLiteral("Invalid server response")));
         return;
     }
     if (reply.is_object()) {
@@ -443,5 +293,5 @@ void SyncManager::handleConfigResponse(const HttpOutcome &outcome, Continuation 
             return;
         }
     }
-    continuation.resume(failure(QStringLiteral("Invalid server response")));
+    continuation.resume(ownFailure(QStringLiteral("Invalid server response")));
 }

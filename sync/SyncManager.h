@@ -61,10 +61,6 @@ public:
     // through handleSyncResponse, or with "Self is nil" when this object is gone.
     void sendSyncRequest(const nlohmann::ordered_json &body, SentNotes sent, Continuation continuation);
     void handleSyncResponse(const HttpOutcome &outcome, const SentNotes &sent, Continuation continuation);
-    // Purges the notes sent as deleted, then upserts each server note in
-    // order, both only where the local row is unchanged since it was sent.
-    // Throws the first error that stops it.
-    void updateLocalDatabase(const nlohmann::ordered_json &serverNotes, const SentNotes &sent);
 
     // The configuration exchange holds no reference to a SyncManager.
     static void sendConfigRequest(HttpClient &http, const QUrl &syncUrl, const nlohmann::ordered_json &body,

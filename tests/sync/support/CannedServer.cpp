@@ -30,7 +30,12 @@ CannedServer::CannedServer()
         lock.unlock();
         httplib::Client service("127.0.0.1", forwardPort);
         const httplib::Result answer = service.Post(request.path, request.body, "application/json");
-        if (!answer) {
+        lock.lock();
+        const bool lose = m_answersToLose > 0;
+        if (lose)
+            --m_answersToLose;
+        lock.unlock();
+        if (!answer || lose) {
             response.status = 502;
             return;
         }
@@ -93,6 +98,12 @@ void CannedServer::forwardSyncTo(int servicePort)
 {
     std::lock_guard lock(m_mutex);
     m_forwardPort = servicePort;
+}
+
+void CannedServer::loseSyncAnswers(int count)
+{
+    std::lock_guard lock(m_mutex);
+    m_answersToLose = count;
 }
 
 std::vector<CannedServer::Received> CannedServer::received() const

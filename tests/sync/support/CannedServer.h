@@ -40,6 +40,9 @@ public:
     // From now on sync requests go on to a real service on loopback, whose
     // answer comes back (after any hold) in place of the canned one.
     void forwardSyncTo(int servicePort);
+    // The next `count` forwarded answers are lost on the way back: the service
+    // has done its work, the machine gets a 502 instead.
+    void loseSyncAnswers(int count);
 
     std::vector<Received> received() const;
     std::vector<Received> receivedOn(const std::string &path) const;
@@ -53,6 +56,7 @@ private:
     std::condition_variable m_released;
     bool m_hold = false;
     int m_forwardPort = 0;
+    int m_answersToLose = 0;
     Answer m_syncAnswer;
     Answer m_echoAnswer;
     std::vector<Received> m_received;
