@@ -47,9 +47,12 @@ public:
     HttpClient(const HttpClient &) = delete;
     HttpClient &operator=(const HttpClient &) = delete;
 
-    // POST of `json` with Content-Type "application/json". The status must be
-    // 200-299 and the body non-empty unless the status is 204 or 205.
-    void postJson(const QUrl &url, const QByteArray &json, Completion completion);
+    // POST of `json` with Content-Type "application/json", and with
+    // "Authorization: Bearer <secret>" when a secret is given. The status must
+    // be 200-299 and the body non-empty unless the status is 204 or 205; the
+    // body of a refusal stays in the outcome.
+    void postJson(const QUrl &url, const QByteArray &json, Completion completion,
+                  const QString &bearerSecret = QString());
 
     // Plain GET. Any HTTP answer counts, whatever its status; only a transport
     // failure is an error.

@@ -10,7 +10,8 @@ CannedServer::CannedServer()
     auto record = [this](const httplib::Request &request) {
         std::lock_guard lock(m_mutex);
         m_received.push_back(
-            Received{request.method, request.path, request.body, request.get_header_value("Content-Type")});
+            Received{request.method, request.path, request.body, request.get_header_value("Content-Type"),
+                     request.get_header_value("Authorization")});
     };
     auto reply = [](httplib::Response &response, const Answer &answer) {
         response.status = answer.status;
