@@ -13,6 +13,7 @@ packages=(
   qml6-module-qt-labs-platform qml6-module-qtquick-dialogs
   qcoro-qt6-dev
   libsecret-1-dev gnome-keyring dbus dbus-x11 libcpp-httplib-dev libssl-dev openssl
+  python3 python3-dbus python3-gi
   xvfb xauth x11-apps imagemagick openbox xdotool
   fonts-material-design-icons-iconfont fonts-dejavu-core fonts-noto-cjk fonts-noto-color-emoji
   googletest libgtest-dev libgmock-dev libbenchmark-dev
