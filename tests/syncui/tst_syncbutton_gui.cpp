@@ -284,7 +284,9 @@ void SyncButtonGuiTest::firstPressAsksForTheAddressThenTheNextPressSyncs()
     {
         StdoutCapture printed;
         click("syncButton");
-        QTRY_VERIFY(state->isRotating());
+        // The keyring is read first, off the GUI thread; the spin starts then.
+        QVERIFY(rotating.wait(10000));
+        QVERIFY(state->isRotating());
         QVERIFY(spin->property("running").toBool());
         QTRY_VERIFY_WITH_TIMEOUT(message.sawThen(synced, QString()), 10000);
         QCOMPARE(printed.lines(), QStringList());
@@ -337,8 +339,10 @@ void SyncButtonGuiTest::stoppedServiceShowsSyncFailedAndKeepsTheGrid()
     clock.start();
     PropertyLog shownMessage(item("syncMessage"), "text", clock);
     StdoutCapture printed;
+    QSignalSpy rotating(mainState(), &MainView::isRotatingChanged);
     click("syncButton");
-    QTRY_VERIFY(mainState()->isRotating());
+    QVERIFY(rotating.wait(10000));
+    QVERIFY(mainState()->isRotating());
     QTRY_VERIFY_WITH_TIMEOUT(shownMessage.sawThen(QStringLiteral("Sync failed"), QString()), 10000);
     QVERIFY(!mainState()->isRotating());
     QVERIFY(printed.lines().join('\n').contains(QStringLiteral("Network request failed: ")));
@@ -443,8 +447,10 @@ void SyncButtonGuiTest::screenGoneWhileASyncRuns()
 {
     configure(sentAddress);
     createNote("sent while the screen goes");
+    QSignalSpy rotating(mainState(), &MainView::isRotatingChanged);
     click("syncButton");
-    QTRY_VERIFY(mainState()->isRotating());
+    QVERIFY(rotating.wait(10000));
+    QVERIFY(mainState()->isRotating());
     m_view.reset();
 
     // The first exchange's reply arrives while this one runs.
