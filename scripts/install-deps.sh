@@ -14,6 +14,7 @@ packages=(
   qcoro-qt6-dev
   libsecret-1-dev gnome-keyring dbus dbus-x11 libcpp-httplib-dev libssl-dev openssl
   python3 python3-dbus python3-gi
+  libcurl4-openssl-dev python3-aiosmtpd
   xvfb xauth x11-apps imagemagick openbox xdotool
   fonts-material-design-icons-iconfont fonts-dejavu-core fonts-noto-cjk fonts-noto-color-emoji
   googletest libgtest-dev libgmock-dev libbenchmark-dev

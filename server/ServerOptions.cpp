@@ -71,7 +71,8 @@ std::string serverUsage()
            "  --idle-timeout SECONDS\n"
            "                       how long a kept-alive connection waits for its next request (default 2)\n"
            "  --help               print this text\n"
-           "\n"
+        + accessUsage()
+        + "\n"
            "It prints \"listening on ADDRESS:PORT\" once it serves. A bad command line exits with status 2.\n";
 }
 
@@ -82,6 +83,13 @@ ParsedOptions parseServerOptions(const std::vector<std::string> &arguments)
         const std::string &name = arguments[i];
         if (name == "--help" || name == "-h")
             return HelpRequested{};
+        std::string accessError;
+        if (const std::size_t used = takeAccessOption(arguments, i, options.access, accessError)) {
+            if (!accessError.empty())
+                return OptionError{accessError};
+            i += used - 1;
+            continue;
+        }
         const bool known = name == "--port" || name == "--db" || name == "--host" || name == "--cert"
             || name == "--key" || name == "--max-body" || name == "--max-in-flight" || name == "--threads"
             || name == "--timeout" || name == "--idle-timeout";
@@ -134,5 +142,7 @@ ParsedOptions parseServerOptions(const std::vector<std::string> &arguments)
         return OptionError{"--cert and --key go together"};
     if (options.limits.maxInFlightBytes / requestCostFactor < options.limits.maxBodyBytes)
         return OptionError{"--max-in-flight must be at least three times --max-body"};
+    if (const auto accessError = completeAccessOptions(options.access, options.host))
+        return OptionError{*accessError};
     return options;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AccessOptions.h"
 #include "SyncHttp.h"
 
 #include <string>
@@ -14,6 +15,7 @@ struct ServerOptions {
     std::string certificate;
     std::string key;
     ServerLimits limits;
+    AccessOptions access;
 };
 
 struct HelpRequested {};

@@ -145,7 +145,7 @@ void refuseBusy(const httplib::Request &request, httplib::Response &response, bo
     response.set_header("Retry-After", "2");
 }
 
-void handleSyncPost(SyncService &service, InFlightBudget &budget, std::size_t maxBody,
+void handleSyncPost(AccountGate &gate, InFlightBudget &budget, std::size_t maxBody,
                     const httplib::Request &request, httplib::Response &response,
                     const httplib::ContentReader &readContent)
 {
@@ -200,9 +200,11 @@ void handleSyncPost(SyncService &service, InFlightBudget &budget, std::size_t ma
     if (busy)
         return refuseBusy(request, response, true);
 
-    ServiceResponse answer = service.handleSync(body);
+    ServiceResponse answer = gate.handleSync(request.get_header_value("Authorization"), request.remote_addr, body);
     body = std::string();
     sendJson(request, response, answer.httpStatus, std::move(answer.body), std::move(share));
+    for (const auto &[name, value] : answer.headers)
+        response.set_header(name, value);
     if (answer.httpStatus == 503)
         response.set_header("Retry-After", "2");
 }
@@ -261,7 +263,7 @@ std::string gzipFast(std::string_view data)
     return out;
 }
 
-void serveSync(httplib::Server &server, SyncService &service, const ServerLimits &limits)
+void serveSync(httplib::Server &server, AccountGate &gate, const ServerLimits &limits)
 {
     const std::size_t threads = limits.maxThreads;
     server.new_task_queue = [threads] { return new ConnectionThreads(threads); };
@@ -276,9 +278,33 @@ void serveSync(httplib::Server &server, SyncService &service, const ServerLimits
 
     auto budget = std::make_shared<InFlightBudget>(limits.maxInFlightBytes);
     const std::size_t maxBody = limits.maxBodyBytes;
-    server.Post("/api/sync", [&service, budget, maxBody](const httplib::Request &request, httplib::Response &response,
-                                                         const httplib::ContentReader &readContent) {
-        handleSyncPost(service, *budget, maxBody, request, response, readContent);
+    server.Post("/api/sync", [&gate, budget, maxBody](const httplib::Request &request, httplib::Response &response,
+                                                      const httplib::ContentReader &readContent) {
+        handleSyncPost(gate, *budget, maxBody, request, response, readContent);
+    });
+
+    const auto approval = [&gate](const httplib::Request &request, httplib::Response &response,
+                                  const std::string &body) {
+        const ServiceResponse answer =
+            gate.handleApproval(request.method, request.target, request.remote_addr, body);
+        response.status = answer.httpStatus;
+        for (const auto &[name, value] : answer.headers)
+            response.set_header(name, value);
+        response.set_content(answer.body, answer.contentType);
+    };
+    server.Get("/approve", [approval](const httplib::Request &request, httplib::Response &response) {
+        approval(request, response, {});
+    });
+    // The form sends a token and nothing more.
+    server.Post("/approve", [approval](const httplib::Request &request, httplib::Response &response,
+                                       const httplib::ContentReader &readContent) {
+        std::string body;
+        if (!readContent([&](const char *data, std::size_t size) {
+                body.append(data, size);
+                return body.size() <= 4096;
+            }))
+            return refuseUnread(request, response, 413, "Request body too large");
+        approval(request, response, body);
     });
 
     server.Get("/ip", [](const httplib::Request &request, httplib::Response &response) {

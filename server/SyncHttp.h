@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AccountGate.h"
 #include "SyncService.h"
 
 #include <httplib.h>
@@ -25,12 +26,13 @@ struct ServerLimits {
 // A request holds about this many times its body at its peak.
 constexpr std::size_t requestCostFactor = 3;
 
-// Routes of the service: POST /api/sync and GET /ip (the caller's address as
-// plain text), with the limits, time-outs and threads of `limits`. Every
+// Routes of the service: POST /api/sync through `gate`, GET and POST
+// /approve (the page of an approval link), and GET /ip (the caller's address
+// as plain text), with the limits, time-outs and threads of `limits`. Every
 // refusal answers with a JSON {"msg"}: 400 for a malformed request, 413 past
 // the body limit, 503 (with Retry-After) while the requests in flight hold
 // their whole budget.
-void serveSync(httplib::Server &server, SyncService &service, const ServerLimits &limits);
+void serveSync(httplib::Server &server, AccountGate &gate, const ServerLimits &limits);
 
 // Lets the bound socket of `server` queue as many arriving connections as the
 // system allows: the HTTP library asks for 5, and any connection past them

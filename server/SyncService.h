@@ -10,12 +10,15 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-// An HTTP status with its JSON body.
+// An HTTP status with its body, JSON unless said otherwise.
 struct ServiceResponse {
     int httpStatus = 200;
     std::string body;
+    std::string contentType = "application/json";
+    std::vector<std::pair<std::string, std::string>> headers;
 };
 
 // The sync service's logic over its SQLite file, apart from any transport.
@@ -51,6 +54,15 @@ public:
 
     // {"msg": text}
     static std::string messageBody(const std::string &message);
+
+    // Runs `work` on the service's connection while no sync runs, for the
+    // tables kept beside the notes.
+    template <class Work>
+    decltype(auto) withDatabase(Work &&work)
+    {
+        std::lock_guard lock(m_mutex);
+        return work(m_db);
+    }
 
 private:
     const std::size_t m_maxBodyBytes;

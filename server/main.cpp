@@ -1,3 +1,4 @@
+#include "AccountGate.h"
 #include "ServerOptions.h"
 #include "SyncHttp.h"
 #include "SyncService.h"
@@ -39,7 +40,8 @@ int main(int argc, char **argv)
             server = std::move(secure);
         }
         SyncService service(options.database, options.limits.maxBodyBytes);
-        serveSync(*server, service, options.limits);
+        AccountGate gate(service, options.access, std::cout);
+        serveSync(*server, gate, options.limits);
 
         int port = options.port;
         if (port == 0) {
@@ -52,6 +54,7 @@ int main(int argc, char **argv)
             return 1;
         }
         std::cout << "listening on " << options.host << ":" << port << std::endl;
+        std::cout << approvalModeLine(options.access) << std::endl;
         return server->listen_after_bind() ? 0 : 1;
     } catch (const std::exception &error) {
         std::cerr << "tovik-sync-server: " << error.what() << "\n";

@@ -30,13 +30,14 @@ namespace {
 
 std::vector<std::string> plainArguments(const TemporaryFolder &folder)
 {
-    return {"--port", "0", "--db", (folder.path() / "service.db").string()};
+    // These tests send more requests than one client IP address may by default.
+    return {"--port", "0", "--db", (folder.path() / "service.db").string(), "--requests-per-minute", "1000000"};
 }
 
 std::string postHead(const std::string &extraHeaders)
 {
-    return "POST /api/sync HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n" + extraHeaders
-        + "\r\n";
+    return "POST /api/sync HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nAuthorization: "
+        + machineHeaders().find("Authorization")->second + "\r\n" + extraHeaders + "\r\n";
 }
 
 TEST(ServerProcess, AnswersOnAPortItPicks)
@@ -46,6 +47,7 @@ TEST(ServerProcess, AnswersOnAPortItPicks)
     ASSERT_GT(server.port(), 0) << server.firstLine();
 
     httplib::Client client("127.0.0.1", server.port());
+    client.set_default_headers(machineHeaders());
     const auto ip = client.Get("/ip");
     ASSERT_TRUE(ip);
     EXPECT_EQ(ip->status, 200);
@@ -81,6 +83,7 @@ TEST(ServerProcess, BodiesPastTheLimitAreRefusedEarly)
 
     // A well-formed request that only its size makes bad.
     httplib::Client client("127.0.0.1", server.port());
+    client.set_default_headers(machineHeaders());
     ordered_json big = noteObject("big", std::string(64 * 1024, 'x'), 10);
     const auto refused = client.Post("/api/sync", syncBody("u@x.org", ordered_json::array({big})), "application/json");
     ASSERT_TRUE(refused);
@@ -134,6 +137,7 @@ TEST(ServerProcess, RequestsPastTheMemoryBudgetAreAskedToRetry)
     std::unique_ptr<RawConnection> slow;
 
     httplib::Client client("127.0.0.1", server.port());
+    client.set_default_headers(machineHeaders());
     std::string small = syncBody("u@x.org");
     small.resize(20000, ' ');
     httplib::Response busy;
@@ -196,6 +200,7 @@ TEST(ServerProcess, SlowConnectionsDoNotStallOthers)
     });
 
     httplib::Client client("127.0.0.1", server.port());
+    client.set_default_headers(machineHeaders());
     client.set_read_timeout(std::chrono::seconds(60));
     const auto reply = client.Post("/api/sync", syncBody("u@x.org"), "application/json");
     std::size_t stillOpen = 0;
@@ -225,6 +230,7 @@ TEST(ServerProcess, LargeAnswersAreGzippedOnAKeptConnection)
     for (int i = 0; i < 200; ++i)
         notes.push_back(noteObject("n" + std::to_string(i), std::string(500, 'a' + i % 26), 100 + i));
     httplib::Client client("127.0.0.1", server.port());
+    client.set_default_headers(machineHeaders());
     client.set_keep_alive(true);
     ASSERT_TRUE(client.Post("/api/sync", syncBody("u@x.org", notes), "application/json"));
 
@@ -255,6 +261,7 @@ TEST(ServerProcess, AcceptedNotesSurviveAKill)
         ServerProcess server(TOVIK_SYNC_SERVER_PATH, plainArguments(folder));
         ASSERT_GT(server.port(), 0);
         httplib::Client client("127.0.0.1", server.port());
+        client.set_default_headers(machineHeaders());
         const auto stored = client.Post("/api/sync", syncBody("u@x.org", ordered_json::array({noteObject("n", "c", 5)})),
                                         "application/json");
         ASSERT_TRUE(stored);
@@ -264,6 +271,7 @@ TEST(ServerProcess, AcceptedNotesSurviveAKill)
     ServerProcess restarted(TOVIK_SYNC_SERVER_PATH, plainArguments(folder));
     ASSERT_GT(restarted.port(), 0);
     httplib::Client client("127.0.0.1", restarted.port());
+    client.set_default_headers(machineHeaders());
     const auto reply = client.Post("/api/sync", syncBody("u@x.org"), "application/json");
     ASSERT_TRUE(reply);
     const ordered_json body = ordered_json::parse(reply->body);
@@ -286,6 +294,7 @@ TEST(ServerProcess, ServesHttpsWithACertificate)
     ASSERT_GT(server.port(), 0) << server.firstLine();
 
     httplib::SSLClient secure("127.0.0.1", server.port());
+    secure.set_default_headers(machineHeaders());
     secure.set_ca_cert_path(cert.c_str());
     secure.enable_server_certificate_verification(true);
     const auto reply = secure.Post("/api/sync", syncBody("u@x.org"), "application/json");
@@ -324,7 +333,7 @@ TEST(ServerOptions, ValuesAndDefaults)
 
     const ServerOptions set = parse({"--host", "0.0.0.0", "--max-body", "3M", "--max-in-flight", "9437184",
                                      "--threads", "64", "--timeout", "30", "--idle-timeout", "5", "--cert", "c.pem",
-                                     "--key", "k.pem"});
+                                     "--key", "k.pem", "--open"});
     EXPECT_EQ(set.host, "0.0.0.0");
     EXPECT_EQ(set.limits.maxBodyBytes, 3u << 20);
     EXPECT_EQ(set.limits.maxInFlightBytes, 9437184u);
@@ -333,6 +342,8 @@ TEST(ServerOptions, ValuesAndDefaults)
     EXPECT_EQ(set.limits.idleSeconds, 5);
     EXPECT_EQ(set.certificate, "c.pem");
     EXPECT_EQ(set.key, "k.pem");
+    EXPECT_TRUE(set.access.open);
+    EXPECT_FALSE(set.access.loopbackOnly);
     EXPECT_EQ(parse({"--max-body", "2k"}).limits.maxBodyBytes, 2048u);
     EXPECT_EQ(parse({"--max-body", "1g", "--max-in-flight", "3G"}).limits.maxBodyBytes, std::size_t(1) << 30);
 
@@ -345,8 +356,10 @@ TEST(ServerProcess, HelpListsEveryFlag)
     EXPECT_EQ(help.waitForExit(), 0);
     const std::string text = help.restOfOutput();
     for (const char *flag : {"--port", "--host", "--db", "--cert", "--key", "--max-body", "--max-in-flight",
-                             "--threads", "--timeout", "--idle-timeout", "--help"})
+                             "--threads", "--timeout", "--idle-timeout", "--help", "--smtp", "--smtp-credentials",
+                             "--smtp-ca", "--mail-from", "--public-url", "--open", "--requests-per-minute"})
         EXPECT_NE(text.find(flag), std::string::npos) << flag;
+    EXPECT_NE(text.find("for a trusted network only"), std::string::npos);
 }
 
 TEST(ServerProcess, RefusesBadArgumentsWithOneLineAndStatus2)
@@ -371,6 +384,20 @@ TEST(ServerProcess, RefusesBadArgumentsWithOneLineAndStatus2)
         {"--port", "0", "--db", db, "--timeout", "1.5"},
         {"--port", "0", "--db", db, "--idle-timeout", ""},
         {"--port", "0", "--db", db, "--cert", "missing.pem", "--key", "missing.key"},
+        // Other machines are approved by mail, or by a choice made on purpose.
+        {"--port", "0", "--db", db, "--host", "0.0.0.0"},
+        {"--port", "0", "--db", db, "--host", "::"},
+        {"--port", "0", "--db", db, "--host", "192.168.1.5"},
+        {"--port", "0", "--db", db, "--smtp", "http://relay", "--mail-from", "a@b.org", "--public-url", "https://x"},
+        {"--port", "0", "--db", db, "--smtp", "smtp://relay", "--public-url", "https://x"},
+        {"--port", "0", "--db", db, "--smtp", "smtp://relay", "--mail-from", "a@b.org"},
+        {"--port", "0", "--db", db, "--smtp", "smtp://relay", "--mail-from", "a@b.org", "--public-url", "x.org"},
+        {"--port", "0", "--db", db, "--smtp", "smtp://relay", "--mail-from", "a@b.org", "--public-url", "https://x",
+         "--open"},
+        {"--port", "0", "--db", db, "--smtp", "smtp://relay", "--mail-from", "a@b.org", "--public-url", "https://x",
+         "--smtp-credentials", "missing-credentials"},
+        {"--port", "0", "--db", db, "--mail-from", "a@b.org"},
+        {"--port", "0", "--db", db, "--requests-per-minute", "0"},
     };
     for (const auto &arguments : cases) {
         SCOPED_TRACE(::testing::PrintToString(arguments));

@@ -2,6 +2,7 @@
 
 #include "ServerHarness.h"
 
+#include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
@@ -13,3 +14,10 @@ nlohmann::ordered_json noteObject(const std::string &id, const std::string &cont
 
 // A sync request body for `email` carrying `notes`.
 std::string syncBody(const std::string &email, const nlohmann::ordered_json &notes = nlohmann::ordered_json::array());
+
+// 64 random lower-case hex digits: a new machine's secret.
+std::string newMachineSecret();
+
+// The headers a machine sends: its secret as a bearer token. Without an
+// argument, one secret kept for the whole test program.
+httplib::Headers machineHeaders(const std::string &secret = {});

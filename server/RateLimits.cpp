@@ -1,0 +1,61 @@
+#include "RateLimits.h"
+
+#include <SQLiteCpp/Statement.h>
+
+#include <algorithm>
+#include <cmath>
+
+BucketDecision takeFromBucket(const std::optional<BucketState> &stored, const BucketRule &rule, int64_t nowMs)
+{
+    double level = rule.capacity;
+    if (stored) {
+        // A clock that went back refills nothing.
+        const double elapsed = double(std::max<int64_t>(0, nowMs - stored->updatedMs)) / 1000.0;
+        level = std::min(rule.capacity, stored->level + elapsed * rule.perSecond);
+    }
+    BucketDecision decision;
+    decision.allowed = level >= 1.0;
+    if (decision.allowed)
+        level -= 1.0;
+    else
+        decision.retryAfterSeconds = std::max<int64_t>(1, int64_t(std::ceil((1.0 - level) / rule.perSecond)));
+    decision.after = BucketState{level, nowMs};
+    decision.fullMs = nowMs + int64_t(std::ceil((rule.capacity - level) / rule.perSecond * 1000.0));
+    return decision;
+}
+
+void createRateLimitTable(SQLite::Database &db)
+{
+    db.exec("CREATE TABLE IF NOT EXISTS ratelimits ("
+            "bucket TEXT PRIMARY KEY NOT NULL, level REAL NOT NULL, updatedms INTEGER NOT NULL, "
+            "fullms INTEGER NOT NULL)");
+    db.exec("CREATE INDEX IF NOT EXISTS ratelimits_full ON ratelimits (fullms)");
+}
+
+BucketDecision takeStoredToken(SQLite::Database &db, const std::string &key, const BucketRule &rule, int64_t nowMs)
+{
+    std::optional<BucketState> stored;
+    {
+        SQLite::Statement read(db, "SELECT level, updatedms FROM ratelimits WHERE bucket = ?");
+        read.bind(1, key);
+        if (read.executeStep())
+            stored = BucketState{read.getColumn(0).getDouble(), read.getColumn(1).getInt64()};
+    }
+    const BucketDecision decision = takeFromBucket(stored, rule, nowMs);
+    SQLite::Statement write(db, "INSERT INTO ratelimits (bucket, level, updatedms, fullms) VALUES (?, ?, ?, ?) "
+                                "ON CONFLICT (bucket) DO UPDATE SET level = excluded.level, "
+                                "updatedms = excluded.updatedms, fullms = excluded.fullms");
+    write.bind(1, key);
+    write.bind(2, decision.after.level);
+    write.bind(3, decision.after.updatedMs);
+    write.bind(4, decision.fullMs);
+    write.exec();
+    return decision;
+}
+
+void forgetFullBuckets(SQLite::Database &db, int64_t nowMs)
+{
+    SQLite::Statement forget(db, "DELETE FROM ratelimits WHERE fullms <= ?");
+    forget.bind(1, nowMs);
+    forget.exec();
+}
