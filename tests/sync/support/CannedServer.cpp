@@ -30,7 +30,10 @@ CannedServer::CannedServer()
         }
         lock.unlock();
         httplib::Client service("127.0.0.1", forwardPort);
-        const httplib::Result answer = service.Post(request.path, request.body, "application/json");
+        httplib::Headers headers;
+        if (request.has_header("Authorization"))
+            headers.emplace("Authorization", request.get_header_value("Authorization"));
+        const httplib::Result answer = service.Post(request.path, headers, request.body, "application/json");
         if (!answer) {
             response.status = 502;
             return;
