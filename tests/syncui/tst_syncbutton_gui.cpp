@@ -11,6 +11,7 @@
 #include "MainView.h"
 #include "QuickTestSupport.h"
 #include "SyncManager.h"
+#include "support/CannedServer.h"
 #include "support/ServerProcess.h"
 #include "support/TestEnvironment.h"
 
@@ -115,6 +116,7 @@ private Q_SLOTS:
     void dismissedSheetReopensAfresh();
     void buttonIsDisabledWhileTheManagerSyncs();
     void screenGoneWhileASyncRuns();
+    void servicesLongerWordsStayReadable();
 
 private:
     QQuickItem *item(const char *name) const { return itemsNamed(m_view->contentItem(), name).value(0); }
@@ -458,6 +460,54 @@ void SyncButtonGuiTest::screenGoneWhileASyncRuns()
     QVERIFY2(later.isSuccess(), qPrintable(later.error().description));
     QTest::qWait(600);
     QCOMPARE(DBManager::shared().fetchAllNotes().size(), 1);
+}
+
+// The service's word on approving this machine, and a rate limit's, reach the
+// user readably: the sheet stays open on the approval answer, and the sync
+// message stays long enough to be read.
+void SyncButtonGuiTest::servicesLongerWordsStayReadable()
+{
+    const QString approval = QStringLiteral("Open the link mailed to you to approve this machine.");
+    const QString limited = QStringLiteral("Too many requests; try again in a minute.");
+    CannedServer canned;
+    canned.setSyncAnswer({200, R"({"status":601,"msg":")" + approval.toStdString() + R"("})"});
+    SyncManager gated(QUrl(QString::fromStdString(canned.baseUrl())), QUrl(QString::fromStdString(canned.echoUrl())));
+    MainView *state = mainState();
+    state->setSyncManager(&gated);
+
+    QElapsedTimer clock;
+    clock.start();
+    click("syncButton");
+    QTRY_VERIFY(sheetShown());
+    typeAddress(typedAddress);
+    PropertyLog asking(state, "noEmailConfiguration", clock);
+    click("emailSave");
+    QTRY_COMPARE_WITH_TIMEOUT(statusLine(), approval, 10000);
+    QTest::qWait(1500);
+    QVERIFY(sheetShown());
+    QVERIFY(!asking.saw(false));
+    QCOMPARE(statusLine(), approval);
+    click("emailCancel");
+    QTRY_VERIFY(!sheetShown());
+
+    const struct {
+        int status;
+        QString body;
+        QString shown;
+    } answers[] = {
+        {200, QStringLiteral(R"({"status":601,"msg":"%1"})").arg(approval), approval},
+        {429, QStringLiteral(R"({"msg":"%1"})").arg(limited), limited},
+    };
+    for (const auto &answer : answers) {
+        canned.setSyncAnswer({answer.status, answer.body.toStdString()});
+        PropertyLog shown(item("syncMessage"), "text", clock);
+        click("syncButton");
+        QTRY_VERIFY_WITH_TIMEOUT(shown.sawThen(answer.shown, QString()), 15000);
+        // Half a second, and 60 ms a character to read it.
+        const qint64 least = 500 + 60 * answer.shown.size() - 100;
+        QVERIFY2(shown.shownFor(answer.shown) >= least, qPrintable(QString::number(shown.shownFor(answer.shown))));
+    }
+    QVERIFY(canned.receivedOn("/api/sync").front().authorization.rfind("Bearer ", 0) == 0);
 }
 
 QTEST_MAIN(SyncButtonGuiTest)
