@@ -105,7 +105,8 @@ void MainView::showSyncMessage(const QString &message)
     setSyncMessageOnMac(message);
     // Every message gets its own clear, which does not look at what it clears:
     // two syncs ending close together share the earlier clear.
-    QTimer::singleShot(MessageTiming::showTime(message, std::chrono::milliseconds(500)), this,
+    // Precise: a coarse timer may end a long message 5% early.
+    QTimer::singleShot(MessageTiming::showTime(message, std::chrono::milliseconds(500)), Qt::PreciseTimer, this,
                        [this] { setSyncMessageOnMac(QString()); });
 }
 

@@ -285,11 +285,12 @@ void SyncButtonGuiTest::firstPressAsksForTheAddressThenTheNextPressSyncs()
     PropertyLog turned(icon, "rotation", clock);
     {
         StdoutCapture printed;
+        PropertyLog spinning(state, "isRotating", clock);
+        PropertyLog running(spin, "running", clock);
         click("syncButton");
         // The keyring is read first, off the GUI thread; the spin starts then.
-        QVERIFY(rotating.wait(10000));
-        QVERIFY(state->isRotating());
-        QVERIFY(spin->property("running").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(spinning.saw(true), 10000);
+        QVERIFY(running.saw(true));
         QTRY_VERIFY_WITH_TIMEOUT(message.sawThen(synced, QString()), 10000);
         QCOMPARE(printed.lines(), QStringList());
     }
@@ -341,10 +342,9 @@ void SyncButtonGuiTest::stoppedServiceShowsSyncFailedAndKeepsTheGrid()
     clock.start();
     PropertyLog shownMessage(item("syncMessage"), "text", clock);
     StdoutCapture printed;
-    QSignalSpy rotating(mainState(), &MainView::isRotatingChanged);
+    PropertyLog spinning(mainState(), "isRotating", clock);
     click("syncButton");
-    QVERIFY(rotating.wait(10000));
-    QVERIFY(mainState()->isRotating());
+    QTRY_VERIFY_WITH_TIMEOUT(spinning.sawThen(true, false), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(shownMessage.sawThen(QStringLiteral("Sync failed"), QString()), 10000);
     QVERIFY(!mainState()->isRotating());
     QVERIFY(printed.lines().join('\n').contains(QStringLiteral("Network request failed: ")));
@@ -449,11 +449,18 @@ void SyncButtonGuiTest::screenGoneWhileASyncRuns()
 {
     configure(sentAddress);
     createNote("sent while the screen goes");
-    QSignalSpy rotating(mainState(), &MainView::isRotatingChanged);
+    // The press's exchange is held on its way to the service until the
+    // screen is gone.
+    CannedServer relay;
+    relay.forwardSyncTo(m_server->port());
+    relay.holdSyncAnswers(true);
+    SyncManager held(QUrl(QString::fromStdString(relay.baseUrl())), m_server->echo());
+    mainState()->setSyncManager(&held);
     click("syncButton");
-    QVERIFY(rotating.wait(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(!relay.receivedOn("/api/sync").empty(), 10000);
     QVERIFY(mainState()->isRotating());
     m_view.reset();
+    relay.holdSyncAnswers(false);
 
     // The first exchange's reply arrives while this one runs.
     const ServerResult later = waitForTask(m_sync->syncNotes(sentAddress));
@@ -500,7 +507,7 @@ void SyncButtonGuiTest::servicesLongerWordsStayReadable()
     };
     for (const auto &answer : answers) {
         canned.setSyncAnswer({answer.status, answer.body.toStdString()});
-        PropertyLog shown(item("syncMessage"), "text", clock);
+        PropertyLog shown(state, "syncMessageOnMac", clock);
         click("syncButton");
         QTRY_VERIFY_WITH_TIMEOUT(shown.sawThen(answer.shown, QString()), 15000);
         // Half a second, and 60 ms a character to read it.
