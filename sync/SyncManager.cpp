@@ -4,7 +4,6 @@
 #include "DBError.h"
 #include "DBManager.h"
 #include "DeviceIP.h"
-#include "EmailScramble.h"
 #include "HttpClient.h"
 #include "KeyringThread.h"
 #include "ServiceAddresses.h"

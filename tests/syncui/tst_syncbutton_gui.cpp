@@ -283,6 +283,13 @@ void SyncButtonGuiTest::firstPressAsksForTheAddressThenTheNextPressSyncs()
     PropertyLog message(state, "syncMessageOnMac", clock);
     PropertyLog shownMessage(item("syncMessage"), "text", clock);
     PropertyLog turned(icon, "rotation", clock);
+    // The exchange is held at a relay on its way to the service while the
+    // icon is watched, so that a fast local service cannot end it first.
+    CannedServer relay;
+    relay.forwardSyncTo(m_server->port());
+    relay.holdSyncAnswers(true);
+    SyncManager held(QUrl(QString::fromStdString(relay.baseUrl())), m_server->echo());
+    state->setSyncManager(&held);
     {
         StdoutCapture printed;
         PropertyLog spinning(state, "isRotating", clock);
@@ -291,6 +298,8 @@ void SyncButtonGuiTest::firstPressAsksForTheAddressThenTheNextPressSyncs()
         // The keyring is read first, off the GUI thread; the spin starts then.
         QTRY_VERIFY_WITH_TIMEOUT(spinning.saw(true), 10000);
         QVERIFY(running.saw(true));
+        QTRY_VERIFY(turned.sawAny([](const QVariant &angle) { return angle.toReal() > 0.0; }));
+        relay.holdSyncAnswers(false);
         QTRY_VERIFY_WITH_TIMEOUT(message.sawThen(synced, QString()), 10000);
         QCOMPARE(printed.lines(), QStringList());
     }
@@ -298,7 +307,6 @@ void SyncButtonGuiTest::firstPressAsksForTheAddressThenTheNextPressSyncs()
     QVERIFY2(message.shownFor(synced) >= 450, qPrintable(QString::number(message.shownFor(synced))));
     QVERIFY(!state->isRotating());
     QVERIFY(!spin->property("running").toBool());
-    QVERIFY(turned.sawAny([](const QVariant &angle) { return angle.toReal() > 0.0; }));
     QTRY_COMPARE(icon->rotation(), 0.0);
     QVERIFY(!state->noEmailConfiguration());
     QCOMPARE(cardContents(), QStringList{QStringLiteral("written here")});
