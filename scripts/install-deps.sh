@@ -15,6 +15,7 @@ packages=(
   libsecret-1-dev gnome-keyring dbus dbus-x11 libcpp-httplib-dev libssl-dev openssl libgit2-dev zlib1g-dev
   libcurl4-openssl-dev python3-aiosmtpd libboost-dev
   nginx systemd
+  python3 python3-dbus
   xvfb xauth x11-apps imagemagick openbox xdotool
   desktop-file-utils appstream librsvg2-bin dpkg-dev
   at-spi2-core python3-pyatspi python3-gi iproute2 util-linux

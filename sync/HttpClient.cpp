@@ -104,12 +104,15 @@ HttpOutcome HttpClient::readOutcome(QNetworkReply *reply, bool validate)
     return outcome;
 }
 
-void HttpClient::postJson(const QUrl &url, const QByteArray &json, Completion completion)
+void HttpClient::postJson(const QUrl &url, const QByteArray &json, Completion completion,
+                          const QString &bearerSecret)
 {
     QNetworkRequest post = request(url);
     post.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     // Offered by us, so Qt leaves the answer packed.
     post.setRawHeader("Accept-Encoding", "gzip");
+    if (!bearerSecret.isEmpty())
+        post.setRawHeader(QByteArrayLiteral("Authorization"), "Bearer " + bearerSecret.toLatin1());
     watch(m_manager->post(post, json), true, std::move(completion));
 }
 

@@ -56,12 +56,15 @@ public:
     HttpClient(const HttpClient &) = delete;
     HttpClient &operator=(const HttpClient &) = delete;
 
-    // POST of `json` with Content-Type "application/json". The status must be
-    // 200-299 and the body non-empty unless the status is 204 or 205.
+    // POST of `json` with Content-Type "application/json", and with
+    // "Authorization: Bearer <secret>" when a secret is given. The status must
+    // be 200-299 and the body non-empty unless the status is 204 or 205; the
+    // body of a refusal stays in the outcome.
     //
     // A gzip answer comes still packed (see HttpOutcome::gzipped): Qt would
     // unpack and gather tens of megabytes on this thread in one go.
-    void postJson(const QUrl &url, const QByteArray &json, Completion completion);
+    void postJson(const QUrl &url, const QByteArray &json, Completion completion,
+                  const QString &bearerSecret = QString());
 
     // The outcome with its body unpacked; a body that does not unpack, or
     // unpacks beyond maxUnpackedBytes, makes it a transport failure. Safe on

@@ -37,13 +37,15 @@ bool sessionBusAnnounced()
 
 class LibsecretClient final : public SecretServiceClient {
 public:
+    explicit LibsecretClient(const KeyringItem::Name &name) : m_name(name) {}
+
     std::optional<Lookup> lookup() override
     {
         if (!sessionBusAnnounced())
             return std::nullopt;
         GError *error = nullptr;
         SecretValue *value = secret_password_lookup_binary_sync(itemSchema(), nullptr, &error, "account",
-                                                                KeyringItem::account, nullptr);
+                                                                m_name.account, nullptr);
         if (error) {
             g_error_free(error);
             return std::nullopt;
@@ -67,14 +69,24 @@ public:
         GError *error = nullptr;
         // Storing under the same attributes replaces the item's secret.
         const gboolean stored = secret_password_store_binary_sync(itemSchema(), SECRET_COLLECTION_DEFAULT,
-                                                                  "TovikNote", value, nullptr, &error,
-                                                                  "account", KeyringItem::account, nullptr);
+                                                                  m_name.label, value, nullptr, &error,
+                                                                  "account", m_name.account, nullptr);
         secret_value_unref(value);
         if (error)
             g_error_free(error);
         return stored;
     }
+
+private:
+    KeyringItem::Name m_name;
 };
+
+SecretServiceClient &libsecretFor(const KeyringItem::Name &name)
+{
+    static LibsecretClient address(KeyringItem::addressItem);
+    static LibsecretClient machineSecret(KeyringItem::machineSecretItem);
+    return qstrcmp(name.account, KeyringItem::machineSecretItem.account) == 0 ? machineSecret : address;
+}
 
 // --- File -------------------------------------------------------------------------
 
@@ -98,9 +110,9 @@ bool writeAll(int fd, const QByteArray &bytes)
 constexpr const char *temporarySuffix = ".XXXXXX";
 
 // What a save killed between its temporary file and the rename left behind.
-void removeStaleTemporaries()
+void removeStaleTemporaries(const QString &path)
 {
-    const QFileInfo target(KeyringItem::fallbackPath());
+    const QFileInfo target(path);
     const QString pattern = target.fileName() + QLatin1Char('.') + QStringLiteral("??????");
     QDir folder = target.absoluteDir();
     for (const QString &name : folder.entryList({pattern}, QDir::Files | QDir::Hidden | QDir::System))
@@ -110,13 +122,12 @@ void removeStaleTemporaries()
 // The value goes to a temporary file beside the target, reaches the disk, and
 // then takes the target's name in one rename: a crash leaves the old value or
 // the new one, never part of one.
-int fileWrite(const QByteArray &value)
+int fileWrite(const QString &path, const QByteArray &value)
 {
-    const QString path = KeyringItem::fallbackPath();
     const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
     if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST)
         return KeyringItem::ioError;
-    removeStaleTemporaries();
+    removeStaleTemporaries(path);
 
     QByteArray temporary = QFile::encodeName(path) + temporarySuffix;
     const int fd = ::mkstemp(temporary.data()); // created 0600
@@ -136,10 +147,10 @@ int fileWrite(const QByteArray &value)
     return KeyringItem::success;
 }
 
-int fileCopy(QByteArray *value)
+int fileCopy(const QString &path, QByteArray *value)
 {
-    removeStaleTemporaries();
-    QFile file(KeyringItem::fallbackPath());
+    removeStaleTemporaries(path);
+    QFile file(path);
     if (!file.exists())
         return KeyringItem::itemNotFound;
     if (!file.open(QIODevice::ReadOnly))
@@ -148,29 +159,28 @@ int fileCopy(QByteArray *value)
     return file.error() == QFileDevice::NoError ? KeyringItem::success : KeyringItem::ioError;
 }
 
-bool fileExists()
+bool fileExists(const QString &path)
 {
-    return QFileInfo::exists(KeyringItem::fallbackPath());
+    return QFileInfo::exists(path);
 }
 
 } // namespace
 
 SecretServiceClient &SecretServiceClient::libsecret()
 {
-    static LibsecretClient client;
-    return client;
+    return libsecretFor(KeyringItem::addressItem);
 }
 
-KeyringItem::KeyringItem(Backend backend) : KeyringItem(backend, SecretServiceClient::libsecret()) {}
+KeyringItem::KeyringItem(Backend backend, const Name &name) : KeyringItem(backend, libsecretFor(name), name) {}
 
-KeyringItem::KeyringItem(Backend backend, SecretServiceClient &secretService)
-    : m_backend(backend), m_secretService(&secretService)
+KeyringItem::KeyringItem(Backend backend, SecretServiceClient &secretService, const Name &name)
+    : m_backend(backend), m_secretService(&secretService), m_name(name)
 {
 }
 
-QString KeyringItem::fallbackPath()
+QString KeyringItem::fallbackPath(const Name &name)
 {
-    return homeFolder() + QStringLiteral("/.tovik/keyring");
+    return homeFolder() + QStringLiteral("/.tovik/") + QString::fromLatin1(name.fileName);
 }
 
 // Where the item may be is decided anew by each call: the Secret Service
@@ -207,17 +217,17 @@ int KeyringItem::copyMatching(QByteArray *value)
         *value = existing->value;
         return success;
     case Backend::file:
-        return fileCopy(value);
+        return fileCopy(fallbackPath(m_name), value);
     case Backend::automatic:
         break;
     }
     // A service that answers "not found" may have refused the save that went
     // to the file instead.
     if (!existing || !existing->found)
-        return fileCopy(value);
+        return fileCopy(fallbackPath(m_name), value);
     // Every save the service takes removes the file copy, so one that is still
     // there is a later save that the service could not take then.
-    if (fileExists() && fileCopy(value) == success)
+    if (fileExists(fallbackPath(m_name)) && fileCopy(fallbackPath(m_name), value) == success)
         return success;
     *value = existing->value;
     return success;
@@ -225,7 +235,7 @@ int KeyringItem::copyMatching(QByteArray *value)
 
 bool KeyringItem::holdsItem(const std::optional<SecretServiceClient::Lookup> &existing) const
 {
-    return (existing && existing->found) || (m_backend != Backend::secretService && fileExists());
+    return (existing && existing->found) || (m_backend != Backend::secretService && fileExists(fallbackPath(m_name)));
 }
 
 std::optional<SecretServiceClient::Lookup> KeyringItem::lookUp() const
@@ -240,11 +250,11 @@ int KeyringItem::write(const QByteArray &value, const std::optional<SecretServic
     if (m_backend != Backend::file && existing && m_secretService->store(value)) {
         // The file copy, if any, is older now; left there it would outlive
         // the service's.
-        if (m_backend == Backend::automatic && fileExists())
-            QFile::remove(fallbackPath());
+        if (m_backend == Backend::automatic && fileExists(fallbackPath(m_name)))
+            QFile::remove(fallbackPath(m_name));
         return success;
     }
     if (m_backend == Backend::secretService)
         return notAvailable;
-    return fileWrite(value);
+    return fileWrite(fallbackPath(m_name), value);
 }

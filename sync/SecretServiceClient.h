@@ -3,9 +3,9 @@
 #include <QByteArray>
 #include <optional>
 
-// What the keyring item needs of a desktop Secret Service, for the one item of
-// account "toviknotekey". Each call gives nothing (or false) when the service
-// did not answer or refused, so that the caller can turn to the file.
+// What a keyring item needs of a desktop Secret Service, for that one item.
+// Each call gives nothing (or false) when the service did not answer or
+// refused, so that the caller can turn to the file.
 class SecretServiceClient {
 public:
     struct Lookup {

@@ -8,6 +8,12 @@ struct ServerError {
     QString domain;
     int code = 0;
     QString description;
+    // What the service said with a refusal (the "msg" of a 429 reply), for the
+    // user to read; empty when it said nothing.
+    QString serviceMessage = QString();
+
+    // The text to show the user.
+    const QString &shownText() const { return serviceMessage.isEmpty() ? description : serviceMessage; }
 
     static ServerError own(const QString &description) { return ServerError{QString(), 0, description}; }
 };

@@ -4,9 +4,8 @@
 #include "DBError.h"
 #include "DBManager.h"
 #include "DeviceIP.h"
-#include "EmailScramble.h"
 #include "HttpClient.h"
-#include "Keychain.h"
+#include "KeyringThread.h"
 #include "ReplyApplier.h"
 #include "ServiceAddresses.h"
 #include "SyncBases.h"
@@ -21,6 +20,22 @@
 using nlohmann::ordered_json;
 
 namespace {
+
+// A refusal that came with a JSON "msg" (a rate limit, a busy service) keeps
+// that message for the user beside the client's error.
+ServerError refusalError(const HttpOutcome &outcome)
+{
+    ServerError error = *outcome.error;
+    try {
+        const ordered_json reply = parseReply(outcome.body);
+        const auto msgIt = reply.is_object() ? reply.find("msg") : reply.end();
+        if (msgIt != reply.end() && msgIt->is_string())
+            error.serviceMessage = toQString(*msgIt);
+    } catch (const std::exception &) {
+        // Not JSON: the client's error is all there is to tell.
+    }
+    return error;
+}
 
 QUrl endpointUnder(const QUrl &base)
 {
@@ -154,6 +169,8 @@ QCoro::Task<ServerResult> SyncManager::exchangeNotes(QString email)
     std::optional<QString> ip = co_await deviceIP.fetchPublicIP();
     const QString address = ip.value_or(QString());
 
+    // The keyring may wait on its unlock prompt while the store is read.
+    QFuture<std::optional<QString>> securing = machineSecretLater(email);
     QFuture<PreparedBody> preparing = QtConcurrent::run([email, address, path = DBManager::databasePath()]() {
         PreparedBody result;
         try {
@@ -175,18 +192,24 @@ QCoro::Task<ServerResult> SyncManager::exchangeNotes(QString email)
         return result;
     });
     PreparedBody prepared = co_await preparing;
+    std::optional<QString> secret = co_await securing;
     if (prepared.error)
         co_return ServerResult::failure(*prepared.error);
+    if (!secret) {
+        printLine(QStringLiteral("Error keeping the machine secret"));
+        co_return ownFailure(QStringLiteral("Machine secret not stored"));
+    }
     if (!self)
         co_return ownFailure(QStringLiteral("Self is nil"));
 
     Continuation continuation;
-    self->sendSyncRequest(*prepared.body, std::move(prepared.sent), continuation);
+    self->sendSyncRequest(*prepared.body, std::move(prepared.sent), continuation, *secret);
     ServerResult result = co_await continuation;
     co_return result;
 }
 
-void SyncManager::sendSyncRequest(const ordered_json &body, SentNotes sent, Continuation continuation)
+void SyncManager::sendSyncRequest(const ordered_json &body, SentNotes sent, Continuation continuation,
+                                  const QString &secret)
 {
     const QPointer<SyncManager> self(this);
     m_http->postJson(m_syncUrl, QByteArray::fromStdString(body.dump()),
@@ -202,14 +225,15 @@ void SyncManager::sendSyncRequest(const ordered_json &body, SentNotes sent, Cont
                          } catch (...) {
                              continuation.resume(ServerResult::failure(currentError()));
                          }
-                     });
+                     },
+                     secret);
 }
 
 void SyncManager::handleSyncResponse(const HttpOutcome &outcome, const SentNotes &sent, Continuation continuation)
 {
     if (outcome.failed()) {
         printLine(QStringLiteral("Network request failed: ") + outcome.error->description);
-        continuation.resume(ServerResult::failure(*outcome.error));
+        continuation.resume(ServerResult::failure(refusalError(outcome)));
         return;
     }
 
@@ -242,33 +266,32 @@ QCoro::Task<ServerResult> SyncManager::exchangeConfiguration(QString email)
     const QUrl syncUrl = m_syncUrl;
     const DeviceIP deviceIP(m_echoUrl, http);
 
-    QFuture<void> saving = QtConcurrent::run([email]() {
-        // The keyring's outcome is never looked at: the request goes anyway.
-        try {
-            saveEmailToKeychain(xorEncrypt(email, QString::fromLatin1(emailXorKey)));
-        } catch (...) {
-        }
-    });
-    co_await saving;
+    // The request goes whatever the keyring did; without a kept secret it
+    // carries none, and the service refuses it.
+    QFuture<std::optional<QString>> saving = configureKeyringLater(email);
+    std::optional<QString> secret = co_await saving;
     std::optional<QString> ip = co_await deviceIP.fetchPublicIP();
     const ordered_json body = makeRequestBody(email, ip.value_or(QString()), ordered_json::array());
 
     Continuation continuation;
-    sendConfigRequest(http, syncUrl, body, continuation);
+    sendConfigRequest(http, syncUrl, body, continuation, secret.value_or(QString()));
     ServerResult result = co_await continuation;
     co_return result;
 }
 
 void SyncManager::sendConfigRequest(HttpClient &http, const QUrl &syncUrl, const ordered_json &body,
-                                    Continuation continuation)
+                                    Continuation continuation, const QString &secret)
 {
-    http.postJson(syncUrl, QByteArray::fromStdString(body.dump()), [continuation](const HttpOutcome &outcome) {
-        try {
-            handleConfigResponse(outcome, continuation);
-        } catch (...) {
-            continuation.resume(ownFailure(QStringLiteral("Invalid server response")));
-        }
-    });
+    http.postJson(
+        syncUrl, QByteArray::fromStdString(body.dump()),
+        [continuation](const HttpOutcome &outcome) {
+            try {
+                handleConfigResponse(outcome, continuation);
+            } catch (...) {
+                continuation.resume(ownFailure(QStringLiteral("Invalid server response")));
+            }
+        },
+        secret);
 }
 
 void SyncManager::handleConfigResponse(const HttpOutcome &packed, Continuation continuation)
@@ -276,7 +299,7 @@ void SyncManager::handleConfigResponse(const HttpOutcome &packed, Continuation c
     // A configuration answer is a line of text: unpacked here at no cost.
     const HttpOutcome outcome = HttpClient::unpacked(packed);
     if (outcome.failed()) {
-        continuation.resume(ServerResult::failure(*outcome.error));
+        continuation.resume(ServerResult::failure(refusalError(outcome)));
         return;
     }
     ordered_json reply;

@@ -57,14 +57,16 @@ public:
     static nlohmann::ordered_json makeRequestBody(const QString &email, const QString &ip,
                                                   nlohmann::ordered_json notes);
 
-    // Posts the body and returns at once; the completion resumes `continuation`
-    // through handleSyncResponse, or with "Self is nil" when this object is gone.
-    void sendSyncRequest(const nlohmann::ordered_json &body, SentNotes sent, Continuation continuation);
+    // Posts the body, with the machine's secret when one is given, and returns
+    // at once; the completion resumes `continuation` through
+    // handleSyncResponse, or with "Self is nil" when this object is gone.
+    void sendSyncRequest(const nlohmann::ordered_json &body, SentNotes sent, Continuation continuation,
+                         const QString &secret = QString());
     void handleSyncResponse(const HttpOutcome &outcome, const SentNotes &sent, Continuation continuation);
 
     // The configuration exchange holds no reference to a SyncManager.
     static void sendConfigRequest(HttpClient &http, const QUrl &syncUrl, const nlohmann::ordered_json &body,
-                                  Continuation continuation);
+                                  Continuation continuation, const QString &secret = QString());
     static void handleConfigResponse(const HttpOutcome &outcome, Continuation continuation);
 
 Q_SIGNALS:

@@ -1,5 +1,7 @@
 #include "EmailConfigView.h"
 
+#include "MessageTiming.h"
+
 #include <QCoreApplication>
 #include <QPointer>
 #include <QRegularExpression>
@@ -17,6 +19,14 @@ void scheduleClose(const std::function<void(bool)> &setPresented)
         if (setPresented)
             setPresented(false);
     });
+}
+
+// A short answer ("Email configured") closes the sheet a second later. A longer
+// one, such as the service asking to approve this machine through the mailed
+// link, stays until the user has read it and closes the sheet.
+bool closesAfter(const ServerResult &result)
+{
+    return result.isSuccess() && !MessageTiming::needsReadingTime(result.message());
 }
 
 } // namespace
@@ -65,7 +75,7 @@ void EmailConfigView::save()
                    [self, setPresented](const ServerResult &result) {
                        if (self)
                            self->finishSave(result);
-                       else if (result.isSuccess())
+                       else if (closesAfter(result))
                            scheduleClose(setPresented);
                    });
 }
@@ -81,11 +91,12 @@ void EmailConfigView::finishSave(const ServerResult &result)
 {
     setIsSaving(false);
     if (!result.isSuccess()) {
-        setErrorMessage(result.error().description);
+        setErrorMessage(result.error().shownText());
         return;
     }
     setErrorMessage(result.message());
-    scheduleClose(m_isPresented.set);
+    if (closesAfter(result))
+        scheduleClose(m_isPresented.set);
 }
 
 void EmailConfigView::setErrorMessage(const QString &message)

@@ -5,8 +5,11 @@
 #include "EmailScramble.h"
 #include "Keychain.h"
 #include "ProblemNotice.h"
+#include "KeyringThread.h"
+#include "MessageTiming.h"
 #include "Utf8.h"
 
+#include <QCoro/QCoroFuture>
 #include <QMetaObject>
 #include <QQmlEngine>
 #include <QTimer>
@@ -104,7 +107,9 @@ void MainView::showSyncMessage(const QString &message)
     setSyncMessageOnMac(message);
     // Every message gets its own clear, which does not look at what it clears:
     // two syncs ending close together share the earlier clear.
-    QTimer::singleShot(500, this, [this] { setSyncMessageOnMac(QString()); });
+    // Precise: a coarse timer may end a long message 5% early.
+    QTimer::singleShot(MessageTiming::showTime(message, std::chrono::milliseconds(500)), Qt::PreciseTimer, this,
+                       [this] { setSyncMessageOnMac(QString()); });
 }
 
 void MainView::sync()
@@ -115,10 +120,18 @@ void MainView::sync()
 
 QCoro::Task<void> MainView::startSync()
 {
-    const std::optional<QString> stored = loadEmailFromKeychain();
+    // The screen may be replaced while the keyring or the exchange is waited
+    // for; after a wait only `self` is trusted.
+    const QPointer<MainView> self(this);
+    // The keyring may hold its answer behind an unlock prompt for as long as
+    // the user takes; the window goes on drawing meanwhile.
+    QFuture<std::optional<QString>> reading = loadEmailFromKeychainLater();
+    const std::optional<QString> stored = co_await reading;
+    if (!self)
+        co_return;
     if (!stored) {
         printLine(QStringLiteral("no configuration yet"));
-        setNoEmailConfiguration(true);
+        self->setNoEmailConfiguration(true);
         co_return;
     }
     const std::optional<QString> email = xorDecrypt(*stored, QString::fromLatin1(emailXorKey));
@@ -127,14 +140,11 @@ QCoro::Task<void> MainView::startSync()
         co_return;
     }
     const QString address = email->toLower();
-    if (address.isEmpty() || !m_syncManager)
+    if (address.isEmpty() || !self->m_syncManager)
         co_return;
 
-    // The screen may be replaced while the exchange runs; after the wait only
-    // `self` is trusted.
-    const QPointer<MainView> self(this);
-    setIsRotating(true);
-    QCoro::Task<ServerResult> exchange = m_syncManager->syncNotes(address);
+    self->setIsRotating(true);
+    QCoro::Task<ServerResult> exchange = self->m_syncManager->syncNotes(address);
     const ServerResult result = co_await exchange;
     if (!self)
         co_return;
@@ -144,7 +154,9 @@ QCoro::Task<void> MainView::startSync()
         self->showSyncMessage(result.message());
     } else {
         self->setIsRotating(false);
-        self->showSyncMessage(QStringLiteral("Sync failed"));
+        // A refusal the service explained (a rate limit) is shown in its words.
+        const QString &said = result.error().serviceMessage;
+        self->showSyncMessage(said.isEmpty() ? QStringLiteral("Sync failed") : said);
     }
 }
 

@@ -1,4 +1,5 @@
 #include "EmailConfigView.h"
+#include "MessageTiming.h"
 
 #include <QCoro/QCoroSignal>
 #include <QCoreApplication>
@@ -141,6 +142,65 @@ TEST(EmailConfigView, FailureShowsTheDescriptionAndStaysOpen)
     EXPECT_EQ(view.errorMessage(), "Invalid server response");
     QTest::qWait(1300);
     EXPECT_TRUE(presenter.presented);
+}
+
+// Answers that must be read where they stand: the sheet keeps them on screen.
+TEST(EmailConfigView, AnswersToReadKeepTheSheetOpen)
+{
+    ServerError refused{QStringLiteral("HttpClient"), 429, QStringLiteral("Response status code was unacceptable: 429.")};
+    refused.serviceMessage = QStringLiteral("Too many requests from your address; try again in a minute.");
+    const QString approval = QStringLiteral("Check your mail: follow the link we sent to approve this machine.");
+    const struct {
+        const char *name;
+        ServerResult result;
+        QString shown;
+    } cases[] = {
+        {"approval answer", ServerResult::success(approval), approval},
+        {"refusal with the service's words", ServerResult::failure(refused), refused.serviceMessage},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Presenter presenter;
+        EmailConfigView view(presenter.binding(), presenter.callback());
+        view.setEmail("ann@example.com");
+        view.save();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return presenter.waiting; }, 2000));
+        presenter.answer(c.result);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !view.isSaving(); }, 2000));
+        EXPECT_EQ(view.errorMessage(), c.shown);
+        QTest::qWait(1500);
+        EXPECT_TRUE(presenter.presented);
+        EXPECT_EQ(view.errorMessage(), c.shown);
+    }
+}
+
+TEST(MessageTiming, LongMessagesGetTimeToBeRead)
+{
+    using std::chrono::milliseconds;
+    const struct {
+        const char *message;
+        milliseconds base;
+        milliseconds shown;
+    } cases[] = {
+        {"Sync failed", milliseconds(500), milliseconds(500)},
+        {"Saved", milliseconds(500), milliseconds(500)},
+        {"Up to date", milliseconds(500), milliseconds(500)},
+        {"", milliseconds(500), milliseconds(500)},
+        // Five words, 23 characters: 0.5 s and 23 times 60 ms.
+        {"Synced: 1 stored, 0 due", milliseconds(500), milliseconds(500 + 23 * 60)},
+        {"Check your mail: follow the link we sent to approve this machine.", milliseconds(500),
+         milliseconds(500 + 65 * 60)},
+        // Never more than 10 s, however long.
+        {"a b c d e f g h i j k l m n o p q r s t u v w x y z a b c d e f g h i j k l m n o p q r s t u v w x y z "
+         "a b c d e f g h i j k l m n o p q r s t u v w x y z a b c d e f g h i j k l m n o p q r s t u v w x y z",
+         milliseconds(500), milliseconds(10000)},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.message);
+        EXPECT_EQ(MessageTiming::showTime(QString::fromUtf8(c.message), c.base), c.shown);
+    }
+    // A place that gives more than 10 s keeps its own time.
+    EXPECT_EQ(MessageTiming::showTime(QStringLiteral("one two three four"), milliseconds(12000)), milliseconds(12000));
 }
 
 TEST(EmailConfigView, CancelClosesAtOnceAndALateSuccessStillClosesTheFlag)

@@ -11,6 +11,7 @@
 #include "MainView.h"
 #include "QuickTestSupport.h"
 #include "SyncManager.h"
+#include "support/CannedServer.h"
 #include "support/ServerProcess.h"
 #include "support/TestEnvironment.h"
 
@@ -115,6 +116,7 @@ private Q_SLOTS:
     void dismissedSheetReopensAfresh();
     void buttonIsDisabledWhileTheManagerSyncs();
     void screenGoneWhileASyncRuns();
+    void servicesLongerWordsStayReadable();
 
 private:
     QQuickItem *item(const char *name) const { return itemsNamed(m_view->contentItem(), name).value(0); }
@@ -229,7 +231,8 @@ void SyncButtonGuiTest::firstPressAsksForTheAddressThenTheNextPressSyncs()
     {
         StdoutCapture printed;
         click("syncButton");
-        QCOMPARE(printed.lines(), QStringList{QStringLiteral("no configuration yet")});
+        // The keyring is read off the GUI thread: the answer comes a moment later.
+        QTRY_COMPARE(printed.lines(), QStringList{QStringLiteral("no configuration yet")});
     }
     QVERIFY(state->noEmailConfiguration());
     QTRY_VERIFY(sheetShown());
@@ -281,11 +284,23 @@ void SyncButtonGuiTest::firstPressAsksForTheAddressThenTheNextPressSyncs()
     PropertyLog message(state, "syncMessageOnMac", clock);
     PropertyLog shownMessage(item("syncMessage"), "text", clock);
     PropertyLog turned(icon, "rotation", clock);
+    // The exchange is held at a relay on its way to the service while the
+    // icon is watched, so that a fast local service cannot end it first.
+    CannedServer relay;
+    relay.forwardSyncTo(m_server->port());
+    relay.holdSyncAnswers(true);
+    SyncManager held(QUrl(QString::fromStdString(relay.baseUrl())), m_server->echo());
+    state->setSyncManager(&held);
     {
         StdoutCapture printed;
+        PropertyLog spinning(state, "isRotating", clock);
+        PropertyLog running(spin, "running", clock);
         click("syncButton");
-        QVERIFY(state->isRotating());
-        QVERIFY(spin->property("running").toBool());
+        // The keyring is read first, off the GUI thread; the spin starts then.
+        QTRY_VERIFY_WITH_TIMEOUT(spinning.saw(true), 10000);
+        QVERIFY(running.saw(true));
+        QTRY_VERIFY(turned.sawAny([](const QVariant &angle) { return angle.toReal() > 0.0; }));
+        relay.holdSyncAnswers(false);
         QTRY_VERIFY_WITH_TIMEOUT(message.sawThen(synced, QString()), 10000);
         QCOMPARE(printed.lines(), QStringList());
     }
@@ -293,7 +308,6 @@ void SyncButtonGuiTest::firstPressAsksForTheAddressThenTheNextPressSyncs()
     QVERIFY2(message.shownFor(synced) >= 450, qPrintable(QString::number(message.shownFor(synced))));
     QVERIFY(!state->isRotating());
     QVERIFY(!spin->property("running").toBool());
-    QVERIFY(turned.sawAny([](const QVariant &angle) { return angle.toReal() > 0.0; }));
     QTRY_COMPARE(icon->rotation(), 0.0);
     QVERIFY(!state->noEmailConfiguration());
     QCOMPARE(cardContents(), QStringList{QStringLiteral("written here")});
@@ -337,8 +351,9 @@ void SyncButtonGuiTest::stoppedServiceShowsSyncFailedAndKeepsTheGrid()
     clock.start();
     PropertyLog shownMessage(item("syncMessage"), "text", clock);
     StdoutCapture printed;
+    PropertyLog spinning(mainState(), "isRotating", clock);
     click("syncButton");
-    QVERIFY(mainState()->isRotating());
+    QTRY_VERIFY_WITH_TIMEOUT(spinning.sawThen(true, false), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(shownMessage.sawThen(QStringLiteral("Sync failed"), QString()), 10000);
     QVERIFY(!mainState()->isRotating());
     QVERIFY(printed.lines().join('\n').contains(QStringLiteral("Network request failed: ")));
@@ -443,15 +458,72 @@ void SyncButtonGuiTest::screenGoneWhileASyncRuns()
 {
     configure(sentAddress);
     createNote("sent while the screen goes");
+    // The press's exchange is held on its way to the service until the
+    // screen is gone.
+    CannedServer relay;
+    relay.forwardSyncTo(m_server->port());
+    relay.holdSyncAnswers(true);
+    SyncManager held(QUrl(QString::fromStdString(relay.baseUrl())), m_server->echo());
+    mainState()->setSyncManager(&held);
     click("syncButton");
+    QTRY_VERIFY_WITH_TIMEOUT(!relay.receivedOn("/api/sync").empty(), 10000);
     QVERIFY(mainState()->isRotating());
     m_view.reset();
+    relay.holdSyncAnswers(false);
 
     // The first exchange's reply arrives while this one runs.
     const ServerResult later = waitForTask(m_sync->syncNotes(sentAddress));
     QVERIFY2(later.isSuccess(), qPrintable(later.error().description));
     QTest::qWait(600);
     QCOMPARE(DBManager::shared().fetchAllNotes().size(), 1);
+}
+
+// The service's word on approving this machine, and a rate limit's, reach the
+// user readably: the sheet stays open on the approval answer, and the sync
+// message stays long enough to be read.
+void SyncButtonGuiTest::servicesLongerWordsStayReadable()
+{
+    const QString approval = QStringLiteral("Open the link mailed to you to approve this machine.");
+    const QString limited = QStringLiteral("Too many requests; try again in a minute.");
+    CannedServer canned;
+    canned.setSyncAnswer({200, R"({"status":601,"msg":")" + approval.toStdString() + R"("})"});
+    SyncManager gated(QUrl(QString::fromStdString(canned.baseUrl())), QUrl(QString::fromStdString(canned.echoUrl())));
+    MainView *state = mainState();
+    state->setSyncManager(&gated);
+
+    QElapsedTimer clock;
+    clock.start();
+    click("syncButton");
+    QTRY_VERIFY(sheetShown());
+    typeAddress(typedAddress);
+    PropertyLog asking(state, "noEmailConfiguration", clock);
+    click("emailSave");
+    QTRY_COMPARE_WITH_TIMEOUT(statusLine(), approval, 10000);
+    QTest::qWait(1500);
+    QVERIFY(sheetShown());
+    QVERIFY(!asking.saw(false));
+    QCOMPARE(statusLine(), approval);
+    click("emailCancel");
+    QTRY_VERIFY(!sheetShown());
+
+    const struct {
+        int status;
+        QString body;
+        QString shown;
+    } answers[] = {
+        {200, QStringLiteral(R"({"status":601,"msg":"%1"})").arg(approval), approval},
+        {429, QStringLiteral(R"({"msg":"%1"})").arg(limited), limited},
+    };
+    for (const auto &answer : answers) {
+        canned.setSyncAnswer({answer.status, answer.body.toStdString()});
+        PropertyLog shown(state, "syncMessageOnMac", clock);
+        click("syncButton");
+        QTRY_VERIFY_WITH_TIMEOUT(shown.sawThen(answer.shown, QString()), 15000);
+        // Half a second, and 60 ms a character to read it.
+        const qint64 least = 500 + 60 * answer.shown.size() - 100;
+        QVERIFY2(shown.shownFor(answer.shown) >= least, qPrintable(QString::number(shown.shownFor(answer.shown))));
+    }
+    QVERIFY(canned.receivedOn("/api/sync").front().authorization.rfind("Bearer ", 0) == 0);
 }
 
 QTEST_MAIN(SyncButtonGuiTest)

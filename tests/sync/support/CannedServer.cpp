@@ -10,7 +10,8 @@ CannedServer::CannedServer()
     auto record = [this](const httplib::Request &request) {
         std::lock_guard lock(m_mutex);
         m_received.push_back(
-            Received{request.method, request.path, request.body, request.get_header_value("Content-Type")});
+            Received{request.method, request.path, request.body, request.get_header_value("Content-Type"),
+                     request.get_header_value("Authorization")});
     };
     auto reply = [](httplib::Response &response, const Answer &answer) {
         response.status = answer.status;
@@ -29,7 +30,10 @@ CannedServer::CannedServer()
         }
         lock.unlock();
         httplib::Client service("127.0.0.1", forwardPort);
-        const httplib::Result answer = service.Post(request.path, request.body, "application/json");
+        httplib::Headers headers;
+        if (request.has_header("Authorization"))
+            headers.emplace("Authorization", request.get_header_value("Authorization"));
+        const httplib::Result answer = service.Post(request.path, headers, request.body, "application/json");
         lock.lock();
         const bool lose = m_answersToLose > 0;
         if (lose)

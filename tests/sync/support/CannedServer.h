@@ -24,6 +24,7 @@ public:
         std::string path;
         std::string body;
         std::string contentType;
+        std::string authorization;
     };
 
     CannedServer();

@@ -3,28 +3,39 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
 
-// A tovik-sync-server in its own process on a loopback port the OS picks,
-// its database in a temporary folder. Stopped when the object goes.
+// A tovik-sync-server in its own process on a loopback port, the OS's pick
+// unless `options` name one, its database in a temporary folder. Stopped when
+// the object goes.
 class ServerProcess {
 public:
-    explicit ServerProcess(const QString &program, const QStringList &extraArguments = {})
+    explicit ServerProcess(const QString &program, const QStringList &options = {})
     {
         m_process.setProgram(program);
-        m_process.setArguments(QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"),
-                                           databasePath()}
-                               + extraArguments);
+        QStringList arguments{QStringLiteral("--db"), databasePath()};
+        if (!options.contains(QStringLiteral("--port")))
+            arguments << QStringLiteral("--port") << QStringLiteral("0");
+        m_process.setArguments(arguments + options);
         m_process.start();
+        m_port = listeningPort(m_process);
+    }
+
+    // The port of a started process's first "listening on 127.0.0.1:PORT"
+    // line on its standard output; 0 when none comes.
+    static int listeningPort(QProcess &process)
+    {
         const QRegularExpression listening(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)$"));
-        while (m_port == 0 && m_process.waitForReadyRead(10000)) {
-            while (m_process.canReadLine()) {
-                const auto match = listening.match(QString::fromUtf8(m_process.readLine()).trimmed());
+        while (process.waitForReadyRead(15000)) {
+            while (process.canReadLine()) {
+                const auto match = listening.match(QString::fromUtf8(process.readLine()).trimmed());
                 if (match.hasMatch())
-                    m_port = match.captured(1).toInt();
+                    return match.captured(1).toInt();
             }
         }
+        return 0;
     }
     ~ServerProcess() { stop(); }
 
