@@ -13,6 +13,7 @@
 #include <sqlite3.h>
 
 #include <QDesktopServices>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
@@ -58,12 +59,19 @@ TovikNoteApp::TovikNoteApp(QObject *parent)
         if (connection && sqlite3_db_readonly(connection->getHandle(), "main") == 1)
             notice.report(QStringLiteral("Your notes file %1 is read-only: new notes and changes cannot be saved.")
                                   .arg(ProblemNotice::shownPath(path)));
-        // Kept apart from the notes' own schema steps, which older versions share.
-        SyncBases::createTable(DBManager::databasePath());
     } catch (const std::exception &error) {
         printLine(QStringLiteral("Failed to initialize database: ") + errorDescription(error));
         notice.report(ProblemNotice::Action::open, error);
     }
+    // The sync's own table, kept apart from the notes' schema steps, which
+    // older versions share. It is a write, so it waits for the file's check:
+    // off this thread. A file that cannot take it now gets it at its first sync.
+    (void)QtConcurrent::run([path] {
+        try {
+            SyncBases::createTable(path);
+        } catch (const std::exception &) {
+        }
+    });
     // Files an earlier version or a looser umask left readable by others.
     privateFiles::tightenFolder(QFileInfo(path).path());
 }

@@ -1,5 +1,6 @@
 #include "SyncBases.h"
 
+#include "DamagedStore.h"
 #include "StoreStatement.h"
 
 #include <SQLiteCpp/Database.h>
@@ -36,9 +37,12 @@ void createTable(const QString &databasePath)
 
 std::unique_ptr<SQLite::Database> openStoreFile(const QString &databasePath)
 {
-    return std::make_unique<SQLite::Database>(databasePath.toStdString(),
-                                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX,
-                                              kBusyTimeoutMs);
+    auto db = std::make_unique<SQLite::Database>(databasePath.toStdString(),
+                                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX,
+                                                 kBusyTimeoutMs);
+    // Writes wait, like the store's own, until a damaged file has been copied.
+    damagedStore::guardConnection(*db);
+    return db;
 }
 
 QHash<QString, int64_t> readAll(const QString &databasePath)

@@ -26,8 +26,14 @@ namespace {
 ServerError refusalError(const HttpOutcome &outcome)
 {
     ServerError error = *outcome.error;
+    // The service packs a refusal like any answer once it is long enough.
+    HttpOutcome refusal = outcome;
+    refusal.error.reset();
+    refusal = HttpClient::unpacked(std::move(refusal));
+    if (refusal.failed())
+        return error;
     try {
-        const ordered_json reply = parseReply(outcome.body);
+        const ordered_json reply = parseReply(refusal.body);
         const auto msgIt = reply.is_object() ? reply.find("msg") : reply.end();
         if (msgIt != reply.end() && msgIt->is_string())
             error.serviceMessage = toQString(*msgIt);

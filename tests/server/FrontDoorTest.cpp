@@ -340,7 +340,9 @@ TEST(FrontDoor, ChunkedBodyPeakStaysNearItsSize)
     RawConnection connection(server.port());
     const long before = kilobytesOf(server.pid(), "VmRSS:");
     std::ofstream(std::string("/proc/") + std::to_string(server.pid()) + "/clear_refs") << "5";
-    ASSERT_TRUE(connection.send("POST /api/sync HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"));
+    // An approved machine's request: the body is read and parsed, not refused at the gate.
+    ASSERT_TRUE(connection.send("POST /api/sync HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " + newMachineSecret()
+                                + "\r\nTransfer-Encoding: chunked\r\n\r\n"));
     std::ostringstream first;
     first << std::hex << start.size() << "\r\n" << start << "\r\n";
     ASSERT_TRUE(connection.send(first.str()));
@@ -374,18 +376,19 @@ TEST(FrontDoor, AFullDiskIsLoggedWithItsCause)
                           TOVIK_SYNC_SERVER_PATH, "--port", "0", "--db", disk + "/service.db"});
     ASSERT_GT(server.port(), 0) << server.firstLine();
     httplib::Client client("127.0.0.1", server.port());
-    ASSERT_EQ(client.Post("/api/sync", syncBody("u@x.org"), "application/json")->status, 200);
+    const httplib::Headers machine = machineHeaders();
+    ASSERT_EQ(client.Post("/api/sync", machine, syncBody("u@x.org"), "application/json")->status, 200);
 
     const std::string secret = "SECRET-NOTE-TEXT";
     std::string content;
     while (content.size() < (std::size_t(3) << 20))
         content += secret + std::to_string(content.size());
-    const auto full = client.Post("/api/sync", syncBody("u@x.org", ordered_json::array({noteObject("n", content, 5)})),
+    const auto full = client.Post("/api/sync", machine, syncBody("u@x.org", ordered_json::array({noteObject("n", content, 5)})),
                                   "application/json");
     ASSERT_TRUE(full);
     EXPECT_EQ(full->status, 500);
     // The service goes on: a small sync still works.
-    EXPECT_EQ(client.Post("/api/sync", syncBody("u@x.org"), "application/json")->status, 200);
+    EXPECT_EQ(client.Post("/api/sync", machine, syncBody("u@x.org"), "application/json")->status, 200);
 
     server.stop(SIGTERM);
     const std::string log = server.errorOutput();

@@ -279,8 +279,7 @@ void SyncButtonGuiTest::firstPressAsksForTheAddressThenTheNextPressSyncs()
     // The next press syncs: the icon spins while the exchange runs, then the
     // service's message shows for half a second.
     createNote("written here");
-    // The service sends the new note back with its first revision.
-    const QString synced = QStringLiteral("Synced: 1 note stored, 1 note to apply");
+    const QString synced = QStringLiteral("Synced: 1 note stored, 0 notes to apply");
     PropertyLog message(state, "syncMessageOnMac", clock);
     PropertyLog shownMessage(item("syncMessage"), "text", clock);
     PropertyLog turned(icon, "rotation", clock);
@@ -335,7 +334,7 @@ void SyncButtonGuiTest::noteFromAnotherMachineAppearsAfterTheSync()
     clock.start();
     PropertyLog shownMessage(item("syncMessage"), "text", clock);
     click("syncButton");
-    QTRY_VERIFY_WITH_TIMEOUT(shownMessage.saw(QStringLiteral("Synced: 1 note stored, 2 notes to apply")), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(shownMessage.saw(QStringLiteral("Synced: 1 note stored, 1 note to apply")), 10000);
     QTRY_COMPARE(cardContents(), (QStringList{QStringLiteral("written elsewhere"), QStringLiteral("written here")}));
 }
 
