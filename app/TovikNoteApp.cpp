@@ -38,7 +38,7 @@ TovikNoteApp::TovikNoteApp(QObject *parent)
     MainMenuModel::addScreenCommands(menus);
     m_mainMenu.setEntries(std::move(menus));
     m_mainMenu.replaceCommands(QStringLiteral("Help"),
-                               {{QStringLiteral("Tovik Help"), [this] { openHomePage(); }}});
+                               {{QStringLiteral("Tovik Help"), [this] { openHomePage(); }, QKeySequence(Qt::Key_F1)}});
 
     ProblemNotice &notice = ProblemNotice::shared();
     notice.dismiss();
