@@ -78,15 +78,18 @@ std::size_t takeAccessOption(const std::vector<std::string> &arguments, std::siz
     return 2;
 }
 
-std::optional<std::string> completeAccessOptions(AccessOptions &options, const std::string &host)
+std::optional<std::string> completeAccessOptions(AccessOptions &options, const std::string &host,
+                                                  bool behindProxy)
 {
-    options.loopbackOnly = isLoopbackHost(host);
+    // Behind a trusted proxy the callers are whoever reaches the proxy, not
+    // this machine's own users, however the service itself listens.
+    options.loopbackOnly = isLoopbackHost(host) && !behindProxy;
     if (options.smtp.url.empty()) {
         if (!options.credentialsFile.empty() || !options.smtp.caFile.empty() || !options.smtp.from.empty()
             || !options.publicUrl.empty())
             return "--smtp-credentials, --smtp-ca, --mail-from and --public-url go with --smtp";
         if (!options.loopbackOnly && !options.open)
-            return "--host " + host
+            return (behindProxy ? std::string("--trust-proxy") : "--host " + host)
                 + " serves other machines: give --smtp to approve them by mail, or --open on a trusted network only";
         return std::nullopt;
     }

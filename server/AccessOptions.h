@@ -29,7 +29,8 @@ std::size_t takeAccessOption(const std::vector<std::string> &arguments, std::siz
 
 // Checks the options together once all are read, for a service listening on
 // `host`, and reads the credentials file. Gives the error line, if any.
-std::optional<std::string> completeAccessOptions(AccessOptions &options, const std::string &host);
+std::optional<std::string> completeAccessOptions(AccessOptions &options, const std::string &host,
+                                                  bool behindProxy);
 
 bool isLoopbackHost(const std::string &host);
 

@@ -178,7 +178,7 @@ ParsedOptions parseServerOptions(const std::vector<std::string> &arguments)
         return OptionError{"--chain needs --cert and --key"};
     if (options.limits.maxInFlightBytes / requestCostFactor < options.limits.maxBodyBytes)
         return OptionError{"--max-in-flight must be at least three times --max-body"};
-    if (const auto accessError = completeAccessOptions(options.access, options.host))
+    if (const auto accessError = completeAccessOptions(options.access, options.host, !options.limits.trustedProxies.empty()))
         return OptionError{*accessError};
     return options;
 }

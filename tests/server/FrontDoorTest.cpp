@@ -223,7 +223,7 @@ TEST(FrontDoor, ConnectionBoundsShedTheLongestIdleFirst)
          {"127.0.2.1", "127.0.2.2", "127.0.2.3", "127.0.2.4", "127.0.2.5"},
          {false, false, true, true, true}},
         {"trusted proxy",
-         {"--max-per-address", "2", "--trust-proxy", "127.0.2.9"},
+         {"--max-per-address", "2", "--trust-proxy", "127.0.2.9", "--open"},
          {"127.0.2.9", "127.0.2.9", "127.0.2.9", "127.0.2.9"},
          {true, true, true, true}},
     };
@@ -464,7 +464,7 @@ TEST(FrontDoor, CertificateChainAndReloadOnHangup)
 TEST(FrontDoor, ForwardedAddressesOnlyFromATrustedProxy)
 {
     TemporaryFolder folder;
-    ServerProcess server(TOVIK_SYNC_SERVER_PATH, plainArguments(folder, {"--trust-proxy", "127.0.0.5"}));
+    ServerProcess server(TOVIK_SYNC_SERVER_PATH, plainArguments(folder, {"--trust-proxy", "127.0.0.5", "--open"}));
     ASSERT_GT(server.port(), 0) << server.firstLine();
     struct Case {
         const char *from;

@@ -403,6 +403,8 @@ TEST(ServerProcess, RefusesBadArgumentsWithOneLineAndStatus2)
         {"--port", "0", "--db", db, "--requests-per-minute", "0"},
         {"--port", "0", "--db", db, "--chain", "chain.pem"},
         {"--port", "0", "--db", db, "--trust-proxy", "nginx.local"},
+        // Behind a proxy the callers are not this machine's: no approval on first use.
+        {"--port", "0", "--db", db, "--trust-proxy", "127.0.0.1"},
         {"--port", "0", "--db", db, "--max-per-address", "0"},
         {"--port", "0", "--db", db, "--threads", "5000"},
     };

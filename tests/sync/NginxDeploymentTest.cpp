@@ -121,8 +121,10 @@ TEST(NginxDeployment, MachinesSyncThroughNginxOverHttps)
     const QString command = QStringLiteral("sh '%1' '%2'").arg(QStringLiteral(TOVIK_MAKE_TEST_CA), folder.path());
     ASSERT_EQ(std::system(command.toUtf8().constData()), 0) << "openssl could not make the certificates";
 
-    ServerProcess service(QStringLiteral(TOVIK_SYNC_SERVER_PATH), {QStringLiteral("--trust-proxy"),
-                                                                    QStringLiteral("127.0.0.3")});
+    // Machines are approved on first use here (--open): approval by mail has
+    // tests of its own.
+    ServerProcess service(QStringLiteral(TOVIK_SYNC_SERVER_PATH),
+                          {QStringLiteral("--trust-proxy"), QStringLiteral("127.0.0.3"), QStringLiteral("--open")});
     ASSERT_GT(service.port(), 0) << "the service did not report its port";
     const int httpsPort = closedLoopbackPort();
     const int httpPort = closedLoopbackPort();
