@@ -13,7 +13,7 @@ packages=(
   qml6-module-qt-labs-platform qml6-module-qtquick-dialogs
   qcoro-qt6-dev
   libsecret-1-dev gnome-keyring dbus dbus-x11 libcpp-httplib-dev libssl-dev openssl libgit2-dev
-  libcurl4-openssl-dev python3-aiosmtpd
+  libcurl4-openssl-dev python3-aiosmtpd libpq-dev postgresql nginx
   xvfb xauth x11-apps imagemagick openbox xdotool
   desktop-file-utils appstream librsvg2-bin dpkg-dev
   fonts-material-design-icons-iconfont fonts-dejavu-core fonts-noto-cjk fonts-noto-color-emoji

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AccessOptions.h"
+#include "SqlStore.h"
 #include "SyncHttp.h"
 
 #include <string>
@@ -16,6 +17,9 @@ struct ServerOptions {
     std::string key;
     ServerLimits limits;
     AccessOptions access;
+    StoreOptions store;
+    // --copy-sqlite: the SQLite file to copy into the PostgreSQL of --db.
+    std::string copyFrom;
 };
 
 struct HelpRequested {};

@@ -1,5 +1,6 @@
 #include "AccountGate.h"
 #include "ServerOptions.h"
+#include "StoreCopy.h"
 #include "SyncHttp.h"
 #include "SyncService.h"
 
@@ -27,6 +28,8 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     try {
+        if (!options.copyFrom.empty())
+            return copySqliteStore(options.copyFrom, options.database, std::cout) ? 0 : 1;
         std::unique_ptr<httplib::Server> server;
         if (options.certificate.empty()) {
             server = std::make_unique<httplib::Server>();
@@ -39,7 +42,7 @@ int main(int argc, char **argv)
             }
             server = std::move(secure);
         }
-        SyncService service(options.database, options.limits.maxBodyBytes);
+        SyncService service(openSqlStore(options.database, options.store), options.limits.maxBodyBytes);
         AccountGate gate(service, options.access, std::cout);
         serveSync(*server, gate, options.limits);
 
