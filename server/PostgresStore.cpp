@@ -298,6 +298,8 @@ private:
             PQfinish(connection);
             throw TransientError("cannot connect to PostgreSQL: " + message);
         }
+        // Notices ("already exists, skipping") are no news to the log.
+        PQsetNoticeProcessor(connection, [](void *, const char *) {}, nullptr);
         return connection;
     }
 
