@@ -126,6 +126,20 @@ public:
 
     std::optional<HeldNote> held(const std::string &noteid)
     {
+        // A database over the network answers a statement in a round trip:
+        // the account's notes come in one, not one note each.
+        if (m_db.dialect() == SqlDialect::PostgreSQL) {
+            if (!m_loaded) {
+                m_db.each(selectNotesSql, {m_email}, [&](const SqlRow &row) {
+                    StoredNote note = noteFromRow(row);
+                    std::string id = note.noteid;
+                    m_held.emplace(std::move(id), HeldNote{std::move(note), row.integer(9)});
+                });
+                m_loaded = true;
+            }
+            const auto found = m_held.find(noteid);
+            return found == m_held.end() ? std::nullopt : std::optional<HeldNote>(found->second);
+        }
         static const std::string sql =
             std::string("SELECT ") + revisionColumns + " FROM notes WHERE email = ? AND noteid = ?";
         std::optional<HeldNote> found;
@@ -199,6 +213,12 @@ public:
               "isfavorite = excluded.isfavorite, filelink = excluded.filelink, rev = excluded.rev";
         m_db.run(write, {m_email, note.noteid, note.content, note.type, note.isdeleted, note.createdtime,
                          note.lastmodifiedtime, note.title, note.isfavorite, note.filelink, rev});
+        if (m_loaded) {
+            StoredNote kept = note;
+            if (replaced)
+                kept.createdtime = replaced->note.createdtime;
+            m_held.insert_or_assign(note.noteid, HeldNote{std::move(kept), rev});
+        }
     }
 
     void addReceipt(const std::string &noteid, int64_t baseRev, const std::string &hash, int64_t rev)
@@ -230,6 +250,8 @@ private:
     const std::string &m_email;
     const HistoryBounds &m_history;
     const int64_t m_now;
+    bool m_loaded = false;
+    std::unordered_map<std::string, HeldNote> m_held;
 };
 
 } // namespace
