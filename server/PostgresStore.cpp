@@ -59,6 +59,17 @@ void replaceWord(std::string &text, const std::string &word, const std::string &
         text.replace(at, word.size(), with);
 }
 
+// The advisory lock of a key: FNV-1a, the same in every instance and build.
+int64_t lockOf(const std::string &key)
+{
+    uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : key) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    return int64_t(hash);
+}
+
 int hexDigit(char c)
 {
     return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
@@ -136,6 +147,13 @@ public:
         execute(text, {});
     }
 
+    // Statements without parameters, several in one round trip.
+    void simple(const std::string &sql)
+    {
+        Result result(PQexec(m_connection, sql.c_str()), &PQclear);
+        check(result);
+    }
+
     Result execute(const std::string &sql, const SqlParams &params)
     {
         std::vector<Oid> types;
@@ -182,6 +200,13 @@ public:
         Result result(PQexecParams(m_connection, numbered(sql).c_str(), int(params.size()), types.data(),
                                    values.data(), lengths.data(), formats.data(), 0),
                       &PQclear);
+        check(result);
+        return result;
+    }
+
+private:
+    void check(const Result &result)
+    {
         const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
         if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
             const char *state = result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
@@ -190,10 +215,9 @@ public:
                 throw TransientError(message);
             throw std::runtime_error("PostgreSQL: " + message);
         }
-        return result;
     }
 
-private:
+
     PGconn *m_connection;
 };
 
@@ -221,14 +245,16 @@ public:
 
     void transact(const std::string &lockKey, bool durable, const std::function<void(SqlSession &)> &work) override
     {
+        // One round trip opens the transaction. Requests of one account take
+        // their turn on its lock, whichever instance serves them; other
+        // accounts' go on beside them.
+        std::string opening = "BEGIN;";
+        if (!durable)
+            opening += "SET LOCAL synchronous_commit = off;";
+        if (!lockKey.empty())
+            opening += "SELECT pg_advisory_xact_lock(" + std::to_string(lockOf(lockKey)) + ");";
         attempt([&](PgSession &session) {
-            session.execute("BEGIN", {});
-            if (!durable)
-                session.execute("SET LOCAL synchronous_commit = off", {});
-            // Requests of one account take their turn here, whichever
-            // instance serves them; other accounts' go on beside them.
-            if (!lockKey.empty())
-                session.execute("SELECT pg_advisory_xact_lock(hashtextextended(?, 0))", {lockKey});
+            session.simple(opening);
             work(session);
             session.execute("COMMIT", {});
         });
@@ -238,8 +264,7 @@ public:
     {
         // A fixed key of its own, far from the hashes of accounts by chance only.
         attempt([&](PgSession &session) {
-            session.execute("BEGIN", {});
-            session.execute("SELECT pg_advisory_xact_lock(7407160201)", {});
+            session.simple("BEGIN; SELECT pg_advisory_xact_lock(7407160201)");
             work(session);
             session.execute("COMMIT", {});
         });

@@ -153,6 +153,8 @@ ParsedOptions parseServerOptions(const std::vector<std::string> &arguments)
         return OptionError{"--port is required"};
     if (options.database.empty())
         return OptionError{"--db is required"};
+    if (!options.copyFrom.empty() && !isPostgresAddress(options.database))
+        return OptionError{"--copy-sqlite copies into PostgreSQL: --db must be a postgresql:// address"};
     if (options.certificate.empty() != options.key.empty())
         return OptionError{"--cert and --key go together"};
     if (options.limits.maxInFlightBytes / requestCostFactor < options.limits.maxBodyBytes)

@@ -129,14 +129,7 @@ public:
         // A database over the network answers a statement in a round trip:
         // the account's notes come in one, not one note each.
         if (m_db.dialect() == SqlDialect::PostgreSQL) {
-            if (!m_loaded) {
-                m_db.each(selectNotesSql, {m_email}, [&](const SqlRow &row) {
-                    StoredNote note = noteFromRow(row);
-                    std::string id = note.noteid;
-                    m_held.emplace(std::move(id), HeldNote{std::move(note), row.integer(9)});
-                });
-                m_loaded = true;
-            }
+            load();
             const auto found = m_held.find(noteid);
             return found == m_held.end() ? std::nullopt : std::optional<HeldNote>(found->second);
         }
@@ -229,9 +222,40 @@ public:
                  {m_email, noteid, baseRev, hash, rev, m_now});
     }
 
+    // Every note of the account, newest change first, with its revision;
+    // the notes are moved out, so this is the last use.
+    void takeAll(const std::function<void(StoredNote &&, int64_t)> &note)
+    {
+        if (m_db.dialect() != SqlDialect::PostgreSQL) {
+            m_db.each(selectNotesSql, {m_email}, [&](const SqlRow &row) { note(noteFromRow(row), row.integer(9)); });
+            return;
+        }
+        // What the transaction read and wrote is what the account holds now;
+        // reading it again would cost another round of the whole store.
+        load();
+        std::vector<HeldNote *> order;
+        order.reserve(m_held.size());
+        for (auto &entry : m_held)
+            order.push_back(&entry.second);
+        std::sort(order.begin(), order.end(), [](const HeldNote *a, const HeldNote *b) {
+            if (a->note.lastmodifiedtime != b->note.lastmodifiedtime)
+                return a->note.lastmodifiedtime > b->note.lastmodifiedtime;
+            return a->note.noteid < b->note.noteid;
+        });
+        for (HeldNote *held : order)
+            note(std::move(held->note), held->rev);
+    }
+
     // Room for all the account's notes in a reply.
     std::size_t replyBytes()
     {
+        if (m_db.dialect() == SqlDialect::PostgreSQL) {
+            load();
+            std::size_t bytes = 256;
+            for (const auto &[id, held] : m_held)
+                bytes += (held.note.content.size() + held.note.title.size() + held.note.filelink.size()) * 3 / 2 + 256;
+            return bytes;
+        }
         const char *sql = m_db.dialect() == SqlDialect::PostgreSQL
             ? "SELECT COUNT(*), COALESCE(SUM(octet_length(content) + octet_length(title) + octet_length(filelink)), 0) "
               "FROM notes WHERE email = ?"
@@ -246,6 +270,18 @@ public:
     }
 
 private:
+    void load()
+    {
+        if (m_loaded)
+            return;
+        m_db.each(selectNotesSql, {m_email}, [&](const SqlRow &row) {
+            StoredNote note = noteFromRow(row);
+            std::string id = note.noteid;
+            m_held.emplace(std::move(id), HeldNote{std::move(note), row.integer(9)});
+        });
+        m_loaded = true;
+    }
+
     SqlSession &m_db;
     const std::string &m_email;
     const HistoryBounds &m_history;
@@ -414,8 +450,7 @@ ServiceResponse SyncService::handleSync(std::string_view body)
             reply.reserve(notes.replyBytes());
             sentCount = 0;
             applyCount = 0;
-            db.each(selectNotesSql, {request.email}, [&](const SqlRow &row) {
-                StoredNote kept = noteFromRow(row);
+            notes.takeAll([&](StoredNote &&kept, int64_t rev) {
                 const auto it = sent.find(kept.noteid);
                 const SentBack why = it == sent.end() ? (isDeletion(kept) ? No : ForChange) : sentBack[it->second];
                 if (why == No)
@@ -423,7 +458,7 @@ ServiceResponse SyncService::handleSync(std::string_view body)
                 applyCount += why == ForChange;
                 if (sentCount++ > 0)
                     reply += ',';
-                reply += noteJson(std::move(kept), row.integer(9));
+                reply += noteJson(std::move(kept), rev);
             });
         });
 
