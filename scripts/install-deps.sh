@@ -14,7 +14,7 @@ packages=(
   qcoro-qt6-dev
   libsecret-1-dev gnome-keyring dbus dbus-x11 libcpp-httplib-dev libssl-dev openssl libgit2-dev zlib1g-dev
   libcurl4-openssl-dev python3-aiosmtpd libboost-dev
-  nginx systemd
+  libpq-dev postgresql nginx systemd
   python3 python3-dbus
   xvfb xauth x11-apps imagemagick openbox xdotool
   desktop-file-utils appstream librsvg2-bin dpkg-dev

@@ -3,8 +3,6 @@
 #include "ApprovalPages.h"
 #include "HexText.h"
 
-#include <SQLiteCpp/Statement.h>
-#include <SQLiteCpp/Transaction.h>
 #include <nlohmann/json.hpp>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -46,37 +44,8 @@ std::string machineKey(const std::string &email, const std::string &secret)
     return sha256("tovik machine\n" + email + "\n" + secret);
 }
 
-std::string blobOf(const SQLite::Column &column)
-{
-    return std::string(static_cast<const char *>(column.getBlob()), std::size_t(column.getBytes()));
-}
-
-void bindBlob(SQLite::Statement &statement, int index, const std::string &bytes)
-{
-    statement.bind(index, bytes.data(), int(bytes.size()));
-}
-
-// Commits on `db` skip the wait for the disk while it lives. What they hold
-// (counts, links, machines approved on first use) may be lost to a crash of
-// the machine, which costs a user one more request or link; the next sync's
-// own commit makes them durable anyway. Waiting for the disk twice per sync
-// would halve the syncs a second.
-class LightCommits {
-public:
-    explicit LightCommits(SQLite::Database &db) : m_db(db) { m_db.exec("PRAGMA synchronous = NORMAL"); }
-    ~LightCommits()
-    {
-        try {
-            m_db.exec("PRAGMA synchronous = FULL");
-        } catch (const std::exception &) {
-        }
-    }
-    LightCommits(const LightCommits &) = delete;
-    LightCommits &operator=(const LightCommits &) = delete;
-
-private:
-    SQLite::Database &m_db;
-};
+constexpr const char *approveMachineSql =
+    "INSERT INTO machines (machinekey, email, approvedtime) VALUES (?, ?, ?) ON CONFLICT DO NOTHING";
 
 std::string jsonReply(int status, const std::string &message)
 {
@@ -253,13 +222,13 @@ struct AccountGate::Admission {
 AccountGate::AccountGate(SyncService &service, AccessOptions options, std::ostream &log)
     : m_service(service), m_options(std::move(options)), m_log(log)
 {
-    m_service.withDatabase([](SQLite::Database &db) {
-        db.exec("CREATE TABLE IF NOT EXISTS machines ("
+    m_service.store().setUp([](SqlSession &db) {
+        db.createTable("CREATE TABLE IF NOT EXISTS machines ("
                 "machinekey BLOB PRIMARY KEY NOT NULL, email TEXT NOT NULL, approvedtime INTEGER NOT NULL)");
-        db.exec("CREATE TABLE IF NOT EXISTS approvals ("
+        db.createTable("CREATE TABLE IF NOT EXISTS approvals ("
                 "tokenhash BLOB PRIMARY KEY NOT NULL, email TEXT NOT NULL, machinekey BLOB NOT NULL, "
                 "requestip TEXT NOT NULL, requestedtime INTEGER NOT NULL, expirestime INTEGER NOT NULL)");
-        db.exec("CREATE INDEX IF NOT EXISTS approvals_expiry ON approvals (expirestime)");
+        db.run("CREATE INDEX IF NOT EXISTS approvals_expiry ON approvals (expirestime)");
         createRateLimitTable(db);
     });
     if (m_options.approvesByMail())
@@ -268,7 +237,7 @@ AccountGate::AccountGate(SyncService &service, AccessOptions options, std::ostre
 
 AccountGate::~AccountGate() = default;
 
-AccountGate::Admission AccountGate::admit(SQLite::Database &db, const std::string &clientIp, int64_t nowMs)
+AccountGate::Admission AccountGate::admit(SqlSession &db, const std::string &clientIp, int64_t nowMs)
 {
     forgetExpired(db, nowMs);
     const double perMinute = double(m_options.requestsPerMinute);
@@ -276,15 +245,13 @@ AccountGate::Admission AccountGate::admit(SQLite::Database &db, const std::strin
     return Admission{decision.allowed, decision.retryAfterSeconds};
 }
 
-void AccountGate::forgetExpired(SQLite::Database &db, int64_t nowMs)
+void AccountGate::forgetExpired(SqlSession &db, int64_t nowMs)
 {
     int64_t due = m_nextForgetMs.load();
     if (nowMs < due || !m_nextForgetMs.compare_exchange_strong(due, nowMs + forgetEveryMs))
         return;
     forgetFullBuckets(db, nowMs);
-    SQLite::Statement forget(db, "DELETE FROM approvals WHERE expirestime <= ?");
-    forget.bind(1, nowMs / 1000);
-    forget.exec();
+    db.run("DELETE FROM approvals WHERE expirestime <= ?", {nowMs / 1000});
 }
 
 ServiceResponse AccountGate::handleSync(std::string_view authorization, const std::string &clientIp,
@@ -309,9 +276,13 @@ ServiceResponse AccountGate::handleSync(std::string_view authorization, const st
 
         enum class Outcome { Approved, ApprovalNeeded, LinkMailed, NoSecret, BadBody, TooMany };
         int64_t retryAfter = 0;
-        const Outcome outcome = m_service.withDatabase([&](SQLite::Database &db) {
-            LightCommits light(db);
-            SQLite::Transaction transaction(db);
+        Outcome outcome = Outcome::ApprovalNeeded;
+        // Counts, links and machines approved on first use may be lost to a
+        // crash of the machine, which costs a user one more request or link;
+        // the next sync's own commit makes them durable anyway. Waiting for
+        // the disk twice per sync would halve the syncs a second. Requests
+        // from one address take their turn on its count.
+        m_service.store().transact("ip:" + clientIp, false, [&](SqlSession &db) {
             const Admission admission = admit(db, clientIp, nowMs);
             Outcome result = Outcome::ApprovalNeeded;
             if (!admission.allowed) {
@@ -322,37 +293,26 @@ ServiceResponse AccountGate::handleSync(std::string_view authorization, const st
             } else if (!badBody.empty()) {
                 result = Outcome::BadBody;
             } else {
-                SQLite::Statement find(db, "SELECT machinekey FROM machines WHERE machinekey = ?");
-                bindBlob(find, 1, key);
-                const bool known = find.executeStep()
-                    && CRYPTO_memcmp(blobOf(find.getColumn(0)).data(), key.data(), key.size()) == 0;
+                std::string found;
+                const bool known =
+                    db.first("SELECT machinekey FROM machines WHERE machinekey = ?", {SqlBlob{key}},
+                             [&](const SqlRow &row) { found = row.blob(0); })
+                    && found.size() == key.size() && CRYPTO_memcmp(found.data(), key.data(), key.size()) == 0;
                 if (known) {
                     result = Outcome::Approved;
                 } else if (!m_options.approvesByMail()) {
-                    SQLite::Statement approve(db, "INSERT OR IGNORE INTO machines (machinekey, email, "
-                                                  "approvedtime) VALUES (?, ?, ?)");
-                    bindBlob(approve, 1, key);
-                    approve.bind(2, email);
-                    approve.bind(3, now);
-                    approve.exec();
+                    db.run(approveMachineSql, {SqlBlob{key}, email, now});
                     result = Outcome::Approved;
                 } else if (takeStoredToken(db, mailBucket, BucketRule{1, 1.0 / double(mailIntervalSeconds)}, nowMs)
                                .allowed
                            && isMailableAddress(email)) {
-                    SQLite::Statement keep(db, "INSERT INTO approvals (tokenhash, email, machinekey, requestip, "
-                                               "requestedtime, expirestime) VALUES (?, ?, ?, ?, ?, ?)");
-                    bindBlob(keep, 1, tokenHash);
-                    keep.bind(2, email);
-                    bindBlob(keep, 3, key);
-                    keep.bind(4, clientIp);
-                    keep.bind(5, now);
-                    keep.bind(6, now + linkLifetimeSeconds);
-                    keep.exec();
+                    db.run("INSERT INTO approvals (tokenhash, email, machinekey, requestip, requestedtime, "
+                           "expirestime) VALUES (?, ?, ?, ?, ?, ?)",
+                           {SqlBlob{tokenHash}, email, SqlBlob{key}, clientIp, now, now + linkLifetimeSeconds});
                     result = Outcome::LinkMailed;
                 }
             }
-            transaction.commit();
-            return result;
+            outcome = result;
         });
 
         switch (outcome) {
@@ -373,6 +333,8 @@ ServiceResponse AccountGate::handleSync(std::string_view authorization, const st
             break;
         }
         return ServiceResponse{200, jsonReply(601, approvalNeededMessage)};
+    } catch (const StoreUnavailable &) {
+        return SyncService::unavailable();
     } catch (const std::bad_alloc &) {
         return ServiceResponse{503, SyncService::messageBody(SyncService::busyMessage)};
     } catch (const std::exception &) {
@@ -405,39 +367,35 @@ ServiceResponse AccountGate::handleApproval(std::string_view method, std::string
             std::string requestIp;
             int64_t requestedTime = 0;
         };
-        const Found found = m_service.withDatabase([&](SQLite::Database &db) {
-            SQLite::Transaction transaction(db);
+        Found found;
+        m_service.store().transact("ip:" + clientIp, true, [&](SqlSession &db) {
             Found result;
             const Admission admission = admit(db, clientIp, nowMs);
             if (!admission.allowed) {
                 result.tooMany = true;
                 result.retryAfter = admission.retryAfterSeconds;
             } else if (isLowerHex(token, secretHexDigits)) {
-                SQLite::Statement find(db, "SELECT email, machinekey, requestip, requestedtime, expirestime "
-                                           "FROM approvals WHERE tokenhash = ?");
-                bindBlob(find, 1, tokenHash);
-                if (find.executeStep() && find.getColumn(4).getInt64() > nowMs / 1000) {
-                    result.valid = true;
-                    result.email = find.getColumn(0).getString();
-                    result.requestIp = find.getColumn(2).getString();
-                    result.requestedTime = find.getColumn(3).getInt64();
-                    if (confirming) {
-                        const std::string key = blobOf(find.getColumn(1));
-                        find.reset();
-                        SQLite::Statement use(db, "DELETE FROM approvals WHERE tokenhash = ?");
-                        bindBlob(use, 1, tokenHash);
-                        use.exec();
-                        SQLite::Statement approve(db, "INSERT OR IGNORE INTO machines (machinekey, email, "
-                                                      "approvedtime) VALUES (?, ?, ?)");
-                        bindBlob(approve, 1, key);
-                        approve.bind(2, result.email);
-                        approve.bind(3, nowMs / 1000);
-                        approve.exec();
-                    }
+                std::string key;
+                int64_t expires = 0;
+                db.first("SELECT email, machinekey, requestip, requestedtime, expirestime "
+                         "FROM approvals WHERE tokenhash = ?",
+                         {SqlBlob{tokenHash}}, [&](const SqlRow &row) {
+                             result.email = row.text(0);
+                             key = row.blob(1);
+                             result.requestIp = row.text(2);
+                             result.requestedTime = row.integer(3);
+                             expires = row.integer(4);
+                         });
+                // A link used on another instance at the same moment is
+                // used once: only the one that deletes it approves.
+                if (expires > nowMs / 1000) {
+                    result.valid = !confirming
+                        || db.run("DELETE FROM approvals WHERE tokenhash = ?", {SqlBlob{tokenHash}}) > 0;
+                    if (confirming && result.valid)
+                        db.run(approveMachineSql, {SqlBlob{key}, result.email, nowMs / 1000});
                 }
             }
-            transaction.commit();
-            return result;
+            found = result;
         });
         if (found.tooMany) {
             ServiceResponse response = tooMany(found.retryAfter);
@@ -450,6 +408,8 @@ ServiceResponse AccountGate::handleApproval(std::string_view method, std::string
             return htmlResponse(200, approvalPage(found.email, found.requestIp, found.requestedTime, token));
         m_log << "a machine was approved by link\n" << std::flush;
         return htmlResponse(200, approvedPage());
+    } catch (const StoreUnavailable &) {
+        return SyncService::unavailable();
     } catch (const std::exception &) {
         return htmlResponse(500, invalidLinkPage());
     }

@@ -52,8 +52,8 @@ public:
 
 private:
     struct Admission;
-    Admission admit(SQLite::Database &db, const std::string &clientIp, int64_t nowMs);
-    void forgetExpired(SQLite::Database &db, int64_t nowMs);
+    Admission admit(SqlSession &db, const std::string &clientIp, int64_t nowMs);
+    void forgetExpired(SqlSession &db, int64_t nowMs);
 
     SyncService &m_service;
     const AccessOptions m_options;

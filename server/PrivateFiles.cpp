@@ -52,10 +52,12 @@ void makeFolder(const std::filesystem::path &folder)
 void makeServiceFilesPrivate(const std::string &databasePath, const std::string &logPath)
 {
     ::umask(077);
-    const std::filesystem::path database(databasePath);
-    makeFolder(database.parent_path());
-    for (const char *suffix : {"", "-wal", "-shm", "-journal"})
-        tightenFile(databasePath + suffix);
+    if (!databasePath.empty()) {
+        const std::filesystem::path database(databasePath);
+        makeFolder(database.parent_path());
+        for (const char *suffix : {"", "-wal", "-shm", "-journal"})
+            tightenFile(databasePath + suffix);
+    }
     if (!logPath.empty()) {
         makeFolder(std::filesystem::path(logPath).parent_path());
         tightenFile(logPath);

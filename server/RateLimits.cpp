@@ -1,7 +1,5 @@
 #include "RateLimits.h"
 
-#include <SQLiteCpp/Statement.h>
-
 #include <algorithm>
 #include <cmath>
 
@@ -26,37 +24,27 @@ BucketDecision takeFromBucket(const std::optional<BucketState> &stored, const Bu
 
 // No index on fullms: one more page to write on every request costs more
 // than a scan of the buckets once a minute.
-void createRateLimitTable(SQLite::Database &db)
+void createRateLimitTable(SqlSession &db)
 {
-    db.exec("CREATE TABLE IF NOT EXISTS ratelimits ("
+    db.createTable("CREATE TABLE IF NOT EXISTS ratelimits ("
             "bucket TEXT PRIMARY KEY NOT NULL, level REAL NOT NULL, updatedms INTEGER NOT NULL, "
             "fullms INTEGER NOT NULL)");
 }
 
-BucketDecision takeStoredToken(SQLite::Database &db, const std::string &key, const BucketRule &rule, int64_t nowMs)
+BucketDecision takeStoredToken(SqlSession &db, const std::string &key, const BucketRule &rule, int64_t nowMs)
 {
     std::optional<BucketState> stored;
-    {
-        SQLite::Statement read(db, "SELECT level, updatedms FROM ratelimits WHERE bucket = ?");
-        read.bind(1, key);
-        if (read.executeStep())
-            stored = BucketState{read.getColumn(0).getDouble(), read.getColumn(1).getInt64()};
-    }
+    db.first("SELECT level, updatedms FROM ratelimits WHERE bucket = ?", {key},
+             [&](const SqlRow &row) { stored = BucketState{row.real(0), row.integer(1)}; });
     const BucketDecision decision = takeFromBucket(stored, rule, nowMs);
-    SQLite::Statement write(db, "INSERT INTO ratelimits (bucket, level, updatedms, fullms) VALUES (?, ?, ?, ?) "
-                                "ON CONFLICT (bucket) DO UPDATE SET level = excluded.level, "
-                                "updatedms = excluded.updatedms, fullms = excluded.fullms");
-    write.bind(1, key);
-    write.bind(2, decision.after.level);
-    write.bind(3, decision.after.updatedMs);
-    write.bind(4, decision.fullMs);
-    write.exec();
+    db.run("INSERT INTO ratelimits (bucket, level, updatedms, fullms) VALUES (?, ?, ?, ?) "
+           "ON CONFLICT (bucket) DO UPDATE SET level = excluded.level, "
+           "updatedms = excluded.updatedms, fullms = excluded.fullms",
+           {key, decision.after.level, decision.after.updatedMs, decision.fullMs});
     return decision;
 }
 
-void forgetFullBuckets(SQLite::Database &db, int64_t nowMs)
+void forgetFullBuckets(SqlSession &db, int64_t nowMs)
 {
-    SQLite::Statement forget(db, "DELETE FROM ratelimits WHERE fullms <= ?");
-    forget.bind(1, nowMs);
-    forget.exec();
+    db.run("DELETE FROM ratelimits WHERE fullms <= ?", {nowMs});
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <SQLiteCpp/Database.h>
+#include "SqlStore.h"
 
 #include <cstdint>
 #include <optional>
@@ -31,11 +31,11 @@ BucketDecision takeFromBucket(const std::optional<BucketState> &stored, const Bu
 
 // The buckets live in the service database, so that every instance of the
 // service on one database shares them.
-void createRateLimitTable(SQLite::Database &db);
+void createRateLimitTable(SqlSession &db);
 
 // takeFromBucket on the bucket stored under `key`, storing the result. Call
 // inside a transaction.
-BucketDecision takeStoredToken(SQLite::Database &db, const std::string &key, const BucketRule &rule, int64_t nowMs);
+BucketDecision takeStoredToken(SqlSession &db, const std::string &key, const BucketRule &rule, int64_t nowMs);
 
 // Drops the buckets that are full again by `nowMs`.
-void forgetFullBuckets(SQLite::Database &db, int64_t nowMs);
+void forgetFullBuckets(SqlSession &db, int64_t nowMs);

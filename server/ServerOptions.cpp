@@ -61,7 +61,12 @@ std::string serverUsage()
            "what they must apply; GET /ip answers the caller's address.\n"
            "\n"
            "  --port N             TCP port to listen on (0: one the system picks); required\n"
-           "  --db PATH            the service's SQLite database file, made when missing; required\n"
+           "  --db PATH|URL        the service's SQLite database file, made when missing, or a\n"
+           "                       postgresql://... address, which any number of instances may share; required\n"
+           "  --db-connections N   connections to PostgreSQL, each serving one account at a time (default 16)\n"
+           "  --copy-sqlite FILE   copy the SQLite service database FILE into the empty PostgreSQL of --db,\n"
+           "                       print the rows of each table on both sides and exit (0: the counts agree);\n"
+           "                       needs no --port\n"
            "  --host ADDRESS       address to listen on (default 127.0.0.1; 0.0.0.0 serves other machines)\n"
            "  --cert FILE          PEM certificate for HTTPS, optionally followed by its chain; needs --key\n"
            "  --key FILE           PEM private key for HTTPS; needs --cert\n"
@@ -112,7 +117,7 @@ ParsedOptions parseServerOptions(const std::vector<std::string> &arguments)
             || name == "--key" || name == "--max-body" || name == "--max-in-flight" || name == "--threads"
             || name == "--timeout" || name == "--idle-timeout" || name == "--header-timeout" || name == "--chain"
             || name == "--log" || name == "--max-connections" || name == "--max-per-address"
-            || name == "--trust-proxy";
+            || name == "--trust-proxy" || name == "--db-connections" || name == "--copy-sqlite";
         if (!known)
             return OptionError{"unknown option \"" + name + "\""};
         if (i + 1 >= arguments.size())
@@ -128,6 +133,15 @@ ParsedOptions parseServerOptions(const std::vector<std::string> &arguments)
             if (value.empty())
                 return badValue(name, value, "a file path");
             options.database = value;
+        } else if (name == "--db-connections") {
+            const auto connections = numberIn(value, 1, 10000);
+            if (!connections)
+                return badValue(name, value, "a number from 1 to 10000");
+            options.store.connections = std::size_t(*connections);
+        } else if (name == "--copy-sqlite") {
+            if (value.empty())
+                return badValue(name, value, "a file path");
+            options.copyFrom = value;
         } else if (name == "--host") {
             if (value.empty())
                 return badValue(name, value, "an address");
@@ -168,10 +182,12 @@ ParsedOptions parseServerOptions(const std::vector<std::string> &arguments)
                                           : options.limits.headerTimeout) = std::chrono::seconds(*seconds);
         }
     }
-    if (options.port < 0)
+    if (options.port < 0 && options.copyFrom.empty())
         return OptionError{"--port is required"};
     if (options.database.empty())
         return OptionError{"--db is required"};
+    if (!options.copyFrom.empty() && !isPostgresAddress(options.database))
+        return OptionError{"--copy-sqlite copies into PostgreSQL: --db must be a postgresql:// address"};
     if (options.certificate.empty() != options.key.empty())
         return OptionError{"--cert and --key go together"};
     if (!options.chain.empty() && options.certificate.empty())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AccessOptions.h"
+#include "SqlStore.h"
 #include "SyncHttp.h"
 
 #include <string>
@@ -18,6 +19,9 @@ struct ServerOptions {
     std::string log; // empty: standard error
     ServerLimits limits;
     AccessOptions access;
+    StoreOptions store;
+    // --copy-sqlite: the SQLite file to copy into the PostgreSQL of --db.
+    std::string copyFrom;
 };
 
 struct HelpRequested {};

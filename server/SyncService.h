@@ -1,14 +1,12 @@
 #pragma once
 
+#include "SqlStore.h"
 #include "StoredNote.h"
 #include "SyncRules.h"
 
-#include <SQLiteCpp/Database.h>
-#include <SQLiteCpp/Statement.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,7 +21,10 @@ struct ServiceResponse {
     std::vector<std::pair<std::string, std::string>> headers;
 };
 
-// The sync service's logic over its SQLite file, apart from any transport.
+// The sync service's logic over its store (an SQLite file or PostgreSQL),
+// apart from any transport. Each request is one transaction, and requests of
+// one account take their turn in the database, so any number of services may
+// share one PostgreSQL.
 //
 // Every request names an account by e-mail address and carries that machine's
 // notes. An unknown address is registered. Each stored version of a note has a
@@ -45,12 +46,16 @@ public:
     static constexpr std::size_t defaultMaxBodyBytes = std::size_t(512) << 20;
     static constexpr const char *busyMessage = "The service is busy; try again shortly";
 
-    explicit SyncService(const std::string &databasePath, std::size_t maxBodyBytes = defaultMaxBodyBytes,
+    // `where` as openSqlStore takes it: a file path or a postgresql:// address.
+    explicit SyncService(const std::string &where, std::size_t maxBodyBytes = defaultMaxBodyBytes,
                          HistoryBounds history = {});
+    SyncService(std::unique_ptr<SqlStore> store, std::size_t maxBodyBytes = defaultMaxBodyBytes,
+                HistoryBounds history = {});
 
     // Handles one POST /api/sync body. Bad input gets 400 (413 past the size
     // limit) and changes nothing, as does a request that finds memory short
-    // (503, busyMessage); each accepted request is one transaction.
+    // (503, busyMessage) or a database that stays unreachable (503 with
+    // Retry-After); each accepted request is one transaction.
     ServiceResponse handleSync(std::string_view body);
 
     // What the service keeps, for inspection.
@@ -62,45 +67,16 @@ public:
     // {"msg": text}
     static std::string messageBody(const std::string &message);
 
-    // Runs `work` on the service's connection while no sync runs, for the
-    // tables kept beside the notes.
-    template <class Work>
-    decltype(auto) withDatabase(Work &&work)
-    {
-        std::lock_guard lock(m_mutex);
-        return work(m_db);
-    }
+    // The store, for the tables kept beside the notes.
+    SqlStore &store() { return *m_store; }
+
+    // The answer to a request the store could not take for now.
+    static ServiceResponse unavailable();
 
 private:
     int64_t now() const;
-    std::optional<HeldNote> heldNote(const std::string &email, const std::string &noteid);
-    // Fills `whole` when the version is kept whole; `hash` when it is kept at all.
-    void keptVersion(const std::string &email, const std::string &noteid, int64_t rev,
-                     std::optional<StoredNote> &whole, std::string &hash);
-    bool isReplacedVersion(const std::string &email, const StoredNote &note);
-    bool hasReceipt(const std::string &email, const std::string &noteid, int64_t baseRev, const std::string &hash);
-    void writeRevision(const std::string &email, const StoredNote &note, const std::optional<HeldNote> &replaced);
-    void addReceipt(const std::string &email, const std::string &noteid, int64_t baseRev, const std::string &hash,
-                    int64_t rev);
 
     const std::size_t m_maxBodyBytes;
     const HistoryBounds m_history;
-    std::mutex m_mutex;
-    SQLite::Database m_db;
-    // Prepared once; each use resets it, so no statement holds a read open
-    // across a commit and the WAL can be checkpointed back to its start.
-    SQLite::Statement m_knownAccount;
-    SQLite::Statement m_addAccount;
-    SQLite::Statement m_selectNotes;
-    SQLite::Statement m_writeNote;
-    SQLite::Statement m_measureNotes;
-    SQLite::Statement m_selectNote;
-    SQLite::Statement m_selectVersion;
-    SQLite::Statement m_selectVersions;
-    SQLite::Statement m_archiveNote;
-    SQLite::Statement m_thinVersions;
-    SQLite::Statement m_pruneVersions;
-    SQLite::Statement m_selectReceipt;
-    SQLite::Statement m_addReceipt;
-    SQLite::Statement m_pruneReceipts;
+    std::unique_ptr<SqlStore> m_store;
 };

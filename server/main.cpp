@@ -3,6 +3,7 @@
 #include "PrivateFiles.h"
 #include "ServerOptions.h"
 #include "ServiceLog.h"
+#include "StoreCopy.h"
 #include "SyncHttp.h"
 #include "SyncService.h"
 
@@ -47,6 +48,15 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
     raiseDescriptorLimit();
 
+    if (!options.copyFrom.empty()) {
+        try {
+            return copySqliteStore(options.copyFrom, options.database, std::cout) ? 0 : 1;
+        } catch (const std::exception &error) {
+            std::cerr << "tovik-sync-server: " << error.what() << "\n";
+            return 1;
+        }
+    }
+
     std::optional<TlsFiles> tls;
     if (!options.certificate.empty())
         tls = TlsFiles{options.certificate, options.key, options.chain};
@@ -56,7 +66,8 @@ int main(int argc, char **argv)
     std::unique_ptr<AccountGate> gate;
     HttpRoutes routes;
     try {
-        makeServiceFilesPrivate(options.database, options.log);
+        // A PostgreSQL database keeps its files where its own server puts them.
+        makeServiceFilesPrivate(isPostgresAddress(options.database) ? std::string() : options.database, options.log);
         log = options.log.empty() ? std::make_unique<ServiceLog>() : std::make_unique<ServiceLog>(options.log);
         // Before the database: a certificate that cannot serve leaves nothing behind.
         server = std::make_unique<HttpServer>(routes, options.limits, *log, tls);
@@ -73,7 +84,7 @@ int main(int argc, char **argv)
         return 2;
     }
     try {
-        service = std::make_unique<SyncService>(options.database, options.limits.maxBodyBytes);
+        service = std::make_unique<SyncService>(openSqlStore(options.database, options.store), options.limits.maxBodyBytes);
         gate = std::make_unique<AccountGate>(*service, options.access, std::cout);
         addSyncRoutes(routes, *gate);
     } catch (const std::exception &error) {

@@ -4,12 +4,11 @@
 
 #include "AccountGate.h"
 #include "ApprovalPages.h"
+#include "HexText.h"
 #include "RateLimits.h"
 #include "ServerHarness.h"
 #include "ServerTestSupport.h"
 
-#include <SQLiteCpp/Database.h>
-#include <SQLiteCpp/Statement.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -81,13 +80,13 @@ private:
     ServerProcess m_process;
 };
 
-std::vector<std::string> serviceArguments(const TemporaryFolder &folder, const std::string &smtpUrl,
-                                          std::vector<std::string> extra = {})
+std::vector<std::string> serviceArguments(const TemporaryFolder &folder, const std::string &where,
+                                          const std::string &smtpUrl, std::vector<std::string> extra = {})
 {
     const auto credentials = folder.path() / "relay-login";
     std::ofstream(credentials) << relayLogin << "\n";
     std::filesystem::permissions(credentials, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-    std::vector<std::string> arguments = {"--port", "0", "--db", (folder.path() / "service.db").string(),
+    std::vector<std::string> arguments = {"--port", "0", "--db", where,
                                           "--smtp", smtpUrl, "--smtp-ca", (folder.path() / "cert.pem").string(),
                                           "--smtp-credentials", credentials.string(), "--mail-from",
                                           "tovik@example.org", "--public-url", publicUrl + "/"};
@@ -103,8 +102,8 @@ struct Reply {
 
 class Service {
 public:
-    Service(const TemporaryFolder &folder, std::vector<std::string> arguments)
-        : m_database(folder.path() / "service.db"), m_process(TOVIK_SYNC_SERVER_PATH, std::move(arguments))
+    Service(const std::string &where, std::vector<std::string> arguments)
+        : m_database(where), m_process(TOVIK_SYNC_SERVER_PATH, std::move(arguments))
     {
     }
     int port() const { return m_process.port(); }
@@ -137,35 +136,40 @@ public:
     // What the service holds, as text, for before-and-after comparisons.
     std::string stored() const
     {
-        SQLite::Database db(m_database.string(), SQLite::OPEN_READONLY);
         std::string text;
-        SQLite::Statement accounts(db, "SELECT email FROM accounts ORDER BY email");
-        while (accounts.executeStep())
-            text += "account " + accounts.getColumn(0).getString() + "\n";
-        SQLite::Statement notes(db, "SELECT email, noteid, content, isdeleted, lastmodifiedtime FROM notes "
-                                    "ORDER BY email, noteid");
-        while (notes.executeStep()) {
-            for (int i = 0; i < 5; ++i)
-                text += notes.getColumn(i).getString() + " ";
-            text += "\n";
-        }
-        SQLite::Statement machines(db, "SELECT email, hex(machinekey) FROM machines ORDER BY 1, 2");
-        while (machines.executeStep())
-            text += "machine " + machines.getColumn(0).getString() + " " + machines.getColumn(1).getString() + "\n";
+        openSqlStore(m_database)->transact({}, true, [&](SqlSession &db) {
+            text.clear();
+            db.each("SELECT email FROM accounts ORDER BY email", {},
+                    [&](const SqlRow &row) { text += "account " + row.text(0) + "\n"; });
+            db.each("SELECT email, noteid, content, isdeleted, lastmodifiedtime FROM notes ORDER BY email, noteid", {},
+                    [&](const SqlRow &row) {
+                        text += row.text(0) + " " + row.text(1) + " " + row.text(2) + " "
+                            + std::to_string(row.integer(3)) + " " + std::to_string(row.integer(4)) + " \n";
+                    });
+            db.each("SELECT email, machinekey FROM machines ORDER BY 1, 2", {}, [&](const SqlRow &row) {
+                text += "machine " + row.text(0) + " " + toHex(row.blob(1)) + "\n";
+            });
+        });
         return text;
+    }
+    static int64_t rowsOf(const std::string &where, const std::string &table)
+    {
+        int64_t rows = 0;
+        openSqlStore(where)->transact({}, true, [&](SqlSession &db) {
+            db.first("SELECT COUNT(*) FROM " + table, {}, [&](const SqlRow &row) { rows = row.integer(0); });
+        });
+        return rows;
     }
     // Moves the service's records of links and mail counts `seconds` into the past.
     void age(const std::string &sql)
     {
-        SQLite::Database db(m_database.string(), SQLite::OPEN_READWRITE);
-        db.setBusyTimeout(5000);
-        db.exec(sql);
+        openSqlStore(m_database)->transact({}, true, [&](SqlSession &db) { db.run(sql); });
     }
 
     httplib::Headers lastPageHeaders;
 
 private:
-    std::filesystem::path m_database;
+    std::string m_database;
     ServerProcess m_process;
 };
 
@@ -183,7 +187,7 @@ void expectRefused(const Reply &reply, const char *message = AccountGate::approv
     EXPECT_EQ(reply.body, ordered_json({{"status", 601}, {"msg", message}}).dump());
 }
 
-class AccountGateTest : public ::testing::Test {
+class AccountGateTest : public ::testing::TestWithParam<StoreKind> {
 protected:
     void SetUp() override { makeCertificate(folder.path()); }
 
@@ -205,18 +209,20 @@ protected:
         m_relay = std::make_unique<Relay>(folder.path(), mode);
         ASSERT_GT(m_relay->port(), 0);
         m_service = std::make_unique<Service>(
-            folder, serviceArguments(folder, scheme + "://127.0.0.1:" + std::to_string(m_relay->port()), extra));
+            where, serviceArguments(folder, where, scheme + "://127.0.0.1:" + std::to_string(m_relay->port()), extra));
         ASSERT_GT(m_service->port(), 0) << m_service->process().firstLine();
     }
 
     TemporaryFolder folder;
+    const std::string where = newStoreAddress(GetParam(), folder);
     std::unique_ptr<Relay> m_relay;
     std::unique_ptr<Service> m_service;
 };
+INSTANTIATE_FOR_BOTH_STORES(AccountGateTest);
 
 // Approval by mail over STARTTLS with a login, followed as its owner would,
 // and every way a link can be misused.
-TEST_F(AccountGateTest, TheMailedLinkApprovesOnItsButtonOnlyAndOnlyOnce)
+TEST_P(AccountGateTest, TheMailedLinkApprovesOnItsButtonOnlyAndOnlyOnce)
 {
     ASSERT_NO_FATAL_FAILURE(start("starttls", "smtp"));
     Relay &relay = *m_relay;
@@ -302,7 +308,7 @@ TEST_F(AccountGateTest, TheMailedLinkApprovesOnItsButtonOnlyAndOnlyOnce)
 // What an attacker who knows the owner's address, and has a machine of his
 // own, can try. Each attempt is refused with the one answer, stores nothing
 // and returns nothing of the account.
-TEST_F(AccountGateTest, AnAttackerWithTheAddressGetsNothingAndChangesNothing)
+TEST_P(AccountGateTest, AnAttackerWithTheAddressGetsNothingAndChangesNothing)
 {
     ASSERT_NO_FATAL_FAILURE(start("starttls", "smtp", {"--requests-per-minute", "100000"}));
     Relay &relay = *m_relay;
@@ -373,7 +379,7 @@ TEST_F(AccountGateTest, AnAttackerWithTheAddressGetsNothingAndChangesNothing)
 
 // An address with an account and one without answer alike: the same bytes,
 // nothing stored for either, and no telling them apart by time.
-TEST_F(AccountGateTest, AKnownAddressAnswersAsAnUnknownOne)
+TEST_P(AccountGateTest, AKnownAddressAnswersAsAnUnknownOne)
 {
     ASSERT_NO_FATAL_FAILURE(start("starttls", "smtp", {"--requests-per-minute", "100000"}));
     Relay &relay = *m_relay;
@@ -428,10 +434,10 @@ TEST_F(AccountGateTest, AKnownAddressAnswersAsAnUnknownOne)
 
 // An account kept from before machines were approved: its notes, and no
 // machine. They go to the first machine approved by link, and to no other.
-TEST_F(AccountGateTest, AnOlderAccountGoesToItsFirstMachineApprovedByLink)
+TEST_P(AccountGateTest, AnOlderAccountGoesToItsFirstMachineApprovedByLink)
 {
     {
-        SyncService older((folder.path() / "service.db").string());
+        SyncService older(where);
         ASSERT_EQ(older.handleSync(syncBody("old@x.org", ordered_json::array({noteObject("n", "from before", 7)})))
                       .httpStatus,
                   200);
@@ -452,10 +458,9 @@ TEST_F(AccountGateTest, AnOlderAccountGoesToItsFirstMachineApprovedByLink)
 
 // Requests per client IP address run out, for machines approved or not;
 // a refused one stores nothing.
-TEST_F(AccountGateTest, OneIpAddressIsLimitedForEveryMachine)
+TEST_P(AccountGateTest, OneIpAddressIsLimitedForEveryMachine)
 {
-    ServerProcess server(TOVIK_SYNC_SERVER_PATH, {"--port", "0", "--db", (folder.path() / "service.db").string(),
-                                                  "--requests-per-minute", "3"});
+    ServerProcess server(TOVIK_SYNC_SERVER_PATH, {"--port", "0", "--db", where, "--requests-per-minute", "3"});
     ASSERT_GT(server.port(), 0) << server.firstLine();
     httplib::Client client("127.0.0.1", server.port());
     const std::string machine = newMachineSecret();
@@ -478,15 +483,14 @@ TEST_F(AccountGateTest, OneIpAddressIsLimitedForEveryMachine)
     ASSERT_TRUE(page);
     EXPECT_EQ(page->status, 429);
 
-    SQLite::Database db((folder.path() / "service.db").string(), SQLite::OPEN_READONLY);
-    EXPECT_EQ(db.execAndGet("SELECT count(*) FROM notes").getInt(), 0);
+    EXPECT_EQ(Service::rowsOf(where, "notes"), 0);
 }
 
 // A loopback service without a relay approves each new machine on first use
 // and says so.
-TEST_F(AccountGateTest, LoopbackWithoutARelayApprovesOnFirstUse)
+TEST_P(AccountGateTest, LoopbackWithoutARelayApprovesOnFirstUse)
 {
-    ServerProcess server(TOVIK_SYNC_SERVER_PATH, {"--port", "0", "--db", (folder.path() / "service.db").string()});
+    ServerProcess server(TOVIK_SYNC_SERVER_PATH, {"--port", "0", "--db", where});
     ASSERT_GT(server.port(), 0) << server.firstLine();
     httplib::Client client("127.0.0.1", server.port());
     for (const char *expected : {"Email configured", "Up to date"}) {
@@ -509,7 +513,7 @@ TEST_F(AccountGateTest, LoopbackWithoutARelayApprovesOnFirstUse)
 // Implicit TLS works as STARTTLS does; a relay that offers no TLS gets
 // nothing, and a relay that never answers holds up no request. Failures are
 // one line each, without the address.
-TEST_F(AccountGateTest, MailGoesOnlyOverTlsAndNeverHoldsUpARequest)
+TEST_P(AccountGateTest, MailGoesOnlyOverTlsAndNeverHoldsUpARequest)
 {
     ASSERT_NO_FATAL_FAILURE(start("smtps", "smtps"));
     approve(*m_service, *m_relay, newMachineSecret(), "tls@x.org", 1);
@@ -533,8 +537,9 @@ TEST_F(AccountGateTest, MailGoesOnlyOverTlsAndNeverHoldsUpARequest)
         ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr *>(&address), size), 0);
         ASSERT_EQ(::listen(silent, 16), 0);
         ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr *>(&address), &size), 0);
-        Service service(folder, serviceArguments(folder, "smtp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)),
-                                                 {"--requests-per-minute", "100000"}));
+        Service service(where, serviceArguments(folder, where,
+                                                "smtp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)),
+                                                {"--requests-per-minute", "100000"}));
         ASSERT_GT(service.port(), 0) << service.process().firstLine();
         const auto start = Clock::now();
         for (int i = 0; i < 5; ++i)

@@ -360,7 +360,7 @@ TEST(ServerProcess, HelpListsEveryFlag)
                              "--threads", "--timeout", "--idle-timeout", "--header-timeout", "--chain", "--log",
                              "--max-connections", "--max-per-address", "--trust-proxy", "--help", "--smtp",
                              "--smtp-credentials", "--smtp-ca", "--mail-from", "--public-url", "--open",
-                             "--requests-per-minute"})
+                             "--requests-per-minute", "--db-connections", "--copy-sqlite"})
         EXPECT_NE(text.find(flag), std::string::npos) << flag;
     EXPECT_NE(text.find("for a trusted network only"), std::string::npos);
 }
@@ -384,6 +384,9 @@ TEST(ServerProcess, RefusesBadArgumentsWithOneLineAndStatus2)
         {"--port", "0", "--db", db, "--max-body", "99999999999G"},
         {"--port", "0", "--db", db, "--max-body", "1G", "--max-in-flight", "2G"},
         {"--port", "0", "--db", db, "--threads", "0"},
+        {"--port", "0", "--db", db, "--db-connections", "0"},
+        {"--port", "0", "--db", db, "--copy-sqlite", ""},
+        {"--copy-sqlite", db, "--db", db},
         {"--port", "0", "--db", db, "--timeout", "1.5"},
         {"--port", "0", "--db", db, "--idle-timeout", ""},
         {"--port", "0", "--db", db, "--cert", "missing.pem", "--key", "missing.key"},

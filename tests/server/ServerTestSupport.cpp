@@ -40,3 +40,10 @@ nlohmann::ordered_json withRev(nlohmann::ordered_json note, int64_t rev)
     note["rev"] = rev;
     return note;
 }
+
+std::string newStoreAddress(StoreKind kind, const TemporaryFolder &folder)
+{
+    if (kind == StoreKind::SQLite)
+        return (folder.path() / "service.db").string();
+    return PostgresCluster::shared().newDatabase();
+}

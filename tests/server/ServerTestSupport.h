@@ -1,7 +1,9 @@
 #pragma once
 
+#include "PostgresCluster.h"
 #include "ServerHarness.h"
 
+#include <gtest/gtest.h>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
@@ -24,3 +26,18 @@ std::string newMachineSecret();
 // The headers a machine sends: its secret as a bearer token. Without an
 // argument, one secret kept for the whole test program.
 httplib::Headers machineHeaders(const std::string &secret = {});
+
+// The two stores the service runs on; tests that go through the store run on both.
+enum class StoreKind { SQLite, PostgreSQL };
+
+inline std::string storeKindName(const ::testing::TestParamInfo<StoreKind> &info)
+{
+    return info.param == StoreKind::SQLite ? "SQLite" : "PostgreSQL";
+}
+
+// A new, empty store: the file "service.db" in `folder`, or a database of its
+// own in the program's one PostgreSQL cluster.
+std::string newStoreAddress(StoreKind kind, const TemporaryFolder &folder);
+
+#define INSTANTIATE_FOR_BOTH_STORES(suite)                                                                             \
+    INSTANTIATE_TEST_SUITE_P(Stores, suite, ::testing::Values(StoreKind::SQLite, StoreKind::PostgreSQL), storeKindName)

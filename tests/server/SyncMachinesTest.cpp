@@ -4,8 +4,6 @@
 #include "ServerTestSupport.h"
 #include "SyncService.h"
 
-#include <SQLiteCpp/Database.h>
-#include <SQLiteCpp/Statement.h>
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -96,8 +94,8 @@ private:
 
 class World {
 public:
-    explicit World(int machines, int legacyMachines = 0, HistoryBounds history = {})
-        : service(path, SyncService::defaultMaxBodyBytes, std::move(history))
+    World(StoreKind store, int machines, int legacyMachines = 0, HistoryBounds history = {})
+        : path(newStoreAddress(store, folder)), service(path, SyncService::defaultMaxBodyBytes, std::move(history))
     {
         for (int i = 0; i < machines; ++i)
             m_machines.push_back(std::make_unique<Machine>(service));
@@ -110,38 +108,47 @@ public:
     // The service's notes with their revisions, and how many old versions it keeps.
     std::map<std::string, Machine::Row> held()
     {
-        SQLite::Database db(path, SQLite::OPEN_READONLY);
-        SQLite::Statement select(db, "SELECT noteid, content, type, isdeleted, createdtime, lastmodifiedtime, "
-                                     "title, isfavorite, filelink, rev FROM notes WHERE email = ?");
-        select.bind(1, email);
         std::map<std::string, Machine::Row> notes;
-        while (select.executeStep()) {
-            ordered_json note{{"noteid", select.getColumn(0).getString()},
-                              {"content", select.getColumn(1).getString()},
-                              {"type", select.getColumn(2).getInt64()},
-                              {"isdeleted", select.getColumn(3).getInt64()},
-                              {"createdtime", select.getColumn(4).getInt64()},
-                              {"lastmodifiedtime", select.getColumn(5).getInt64()},
-                              {"title", select.getColumn(6).getString()},
-                              {"isfavorite", select.getColumn(7).getInt64()},
-                              {"filelink", select.getColumn(8).getString()}};
-            notes[note["noteid"]] = Machine::Row{note, select.getColumn(9).getInt64()};
-        }
+        reader().transact({}, true, [&](SqlSession &db) {
+            notes.clear();
+            db.each("SELECT noteid, content, type, isdeleted, createdtime, lastmodifiedtime, "
+                    "title, isfavorite, filelink, rev FROM notes WHERE email = ?",
+                    {email}, [&](const SqlRow &row) {
+                        ordered_json note{{"noteid", row.text(0)},         {"content", row.text(1)},
+                                          {"type", row.integer(2)},        {"isdeleted", row.integer(3)},
+                                          {"createdtime", row.integer(4)}, {"lastmodifiedtime", row.integer(5)},
+                                          {"title", row.text(6)},          {"isfavorite", row.integer(7)},
+                                          {"filelink", row.text(8)}};
+                        notes[note["noteid"]] = Machine::Row{note, row.integer(9)};
+                    });
+        });
         return notes;
     }
     int64_t rev(const std::string &id) { return held().at(id).rev; }
-    int64_t keptVersions(const char *where = "1")
+    int64_t keptVersions(const char *where = "TRUE")
     {
-        SQLite::Database db(path, SQLite::OPEN_READONLY);
-        return db.execAndGet(std::string("SELECT COUNT(*) FROM note_versions WHERE ") + where).getInt64();
+        int64_t count = 0;
+        reader().transact({}, true, [&](SqlSession &db) {
+            db.first(std::string("SELECT COUNT(*) FROM note_versions WHERE ") + where, {},
+                     [&](const SqlRow &row) { count = row.integer(0); });
+        });
+        return count;
     }
     int64_t keptWhole() { return keptVersions("whole = 1"); }
 
     TemporaryFolder folder;
-    const std::string path = (folder.path() / "service.db").string();
+    const std::string path;
     SyncService service;
 
 private:
+    // A connection of its own, as an operator's would be.
+    SqlStore &reader()
+    {
+        if (!m_reader)
+            m_reader = openSqlStore(path);
+        return *m_reader;
+    }
+    std::unique_ptr<SqlStore> m_reader;
     std::vector<std::unique_ptr<Machine>> m_machines;
 };
 
@@ -202,7 +209,10 @@ void shareFiveLines(World &w)
         w[i].sync();
 }
 
-TEST(SyncMachines, EveryCaseEndsAlikeWithEveryWord)
+class SyncMachines : public ::testing::TestWithParam<StoreKind> {};
+INSTANTIATE_FOR_BOTH_STORES(SyncMachines);
+
+TEST_P(SyncMachines, EveryCaseEndsAlikeWithEveryWord)
 {
     const Case cases[] = {
         {"both edit, on different lines", 2, 0,
@@ -390,7 +400,7 @@ TEST(SyncMachines, EveryCaseEndsAlikeWithEveryWord)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        World w(c.machines, c.legacyMachines);
+        World w(GetParam(), c.machines, c.legacyMachines);
         c.script(w);
         expectAgreement(w, c.machines, c.words, c.notes);
     }
@@ -399,11 +409,11 @@ TEST(SyncMachines, EveryCaseEndsAlikeWithEveryWord)
 // Within its bounds the service merges against the base version; beyond
 // them it knows an unchanged copy by its hash, and keeps a changed copy whose
 // base it no longer has beside the current one.
-TEST(SyncMachines, HistoryStaysWithinItsBounds)
+TEST_P(SyncMachines, HistoryStaysWithinItsBounds)
 {
     int64_t clock = t0;
     const HistoryBounds bounds{3, 1000, 5, 3000, [&clock] { return clock; }};
-    World w(3, 0, bounds);
+    World w(GetParam(), 3, 0, bounds);
     shareFiveLines(w);
     w[2].replace("n", "line five", "away too long", t0 + 1);
     for (int i = 1; i <= 6; ++i) {

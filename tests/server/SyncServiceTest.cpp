@@ -13,7 +13,7 @@ using nlohmann::ordered_json;
 
 namespace {
 
-class SyncServiceTest : public ::testing::Test {
+class SyncServiceTest : public ::testing::TestWithParam<StoreKind> {
 protected:
     // The service's answer, parsed; fails the test unless it is 200.
     ordered_json sync(const std::string &email, const ordered_json &notes = ordered_json::array())
@@ -34,10 +34,16 @@ protected:
     // A small limit, so that passing it costs the test little.
     static constexpr std::size_t maxBody = 64 * 1024;
     TemporaryFolder folder;
-    SyncService service{(folder.path() / "service.db").string(), maxBody};
+    const std::string where = newStoreAddress(GetParam(), folder);
+    SyncService service{where, maxBody};
 };
+INSTANTIATE_FOR_BOTH_STORES(SyncServiceTest);
 
-TEST_F(SyncServiceTest, BadInputIsRefusedAndChangesNothing)
+// What only an SQLite file has: files from older versions, and its WAL.
+using SqliteFileTest = SyncServiceTest;
+INSTANTIATE_TEST_SUITE_P(Stores, SqliteFileTest, ::testing::Values(StoreKind::SQLite), storeKindName);
+
+TEST_P(SyncServiceTest, BadInputIsRefusedAndChangesNothing)
 {
     sync("known@example.org", array({noteObject("kept", "as it was", 10)}));
     const std::vector<StoredNote> before = service.notesOf("known@example.org");
@@ -118,7 +124,7 @@ TEST_F(SyncServiceTest, BadInputIsRefusedAndChangesNothing)
     EXPECT_FALSE(service.isRegistered("new@example.org"));
 }
 
-TEST_F(SyncServiceTest, FirstContactRegistersTheAddress)
+TEST_P(SyncServiceTest, FirstContactRegistersTheAddress)
 {
     const ordered_json first = sync("Someone@Example.org");
     EXPECT_EQ(first, (ordered_json{{"status", 601}, {"msg", "Email configured"}}));
@@ -141,7 +147,7 @@ TEST_F(SyncServiceTest, FirstContactRegistersTheAddress)
               (ordered_json{{"status", 601}, {"msg", "Up to date"}}));
 }
 
-TEST_F(SyncServiceTest, NewerCopyWinsAndTheOlderSenderGetsIt)
+TEST_P(SyncServiceTest, NewerCopyWinsAndTheOlderSenderGetsIt)
 {
     sync("u@x.org", array({noteObject("n", "version 10", 10)}));
 
@@ -165,7 +171,7 @@ TEST_F(SyncServiceTest, NewerCopyWinsAndTheOlderSenderGetsIt)
 // Times are whole seconds: a save within the second of the one before it
 // carries the same time. Without revisions the copy sent is the later arrival
 // and wins unless the kept one is a deletion.
-TEST_F(SyncServiceTest, SameSecondCopies)
+TEST_P(SyncServiceTest, SameSecondCopies)
 {
     auto withCreated = [](ordered_json note, int64_t created) {
         note["createdtime"] = created;
@@ -225,7 +231,7 @@ TEST_F(SyncServiceTest, SameSecondCopies)
 
 // A deletion marker keeps identifier, times and flags; the text goes, also
 // from markers that an earlier version of the file kept in full.
-TEST_F(SyncServiceTest, DeletionMarkersKeepNoText)
+TEST_P(SyncServiceTest, DeletionMarkersKeepNoText)
 {
     ordered_json deleted = noteObject("gone", "secret text", 20, 1);
     deleted["title"] = "secret title";
@@ -248,7 +254,7 @@ TEST_F(SyncServiceTest, DeletionMarkersKeepNoText)
 
 // A file written before revisions: every note is kept as its revision 1,
 // markers lose their text, and machines go on from there.
-TEST_F(SyncServiceTest, AnOlderFileIsTakenOver)
+TEST_P(SqliteFileTest, AnOlderFileIsTakenOver)
 {
     const std::string path = (folder.path() / "old.db").string();
     {
@@ -303,7 +309,7 @@ TEST_F(SyncServiceTest, AnOlderFileIsTakenOver)
 
 // Values of members the service does not know are skipped, however nested,
 // up to the depth limit.
-TEST_F(SyncServiceTest, UnknownMembersAreSkipped)
+TEST_P(SyncServiceTest, UnknownMembersAreSkipped)
 {
     ordered_json note = noteObject("n", "text", 10);
     note["colour"] = ordered_json{{"rgb", ordered_json::array({1, 2.5, nullptr, true, "x"})}};
@@ -320,7 +326,7 @@ TEST_F(SyncServiceTest, UnknownMembersAreSkipped)
 
 // Each request's statements are done with before its commit, so checkpoints
 // can start the WAL over and it stays small however many requests come.
-TEST_F(SyncServiceTest, WalStaysSmall)
+TEST_P(SqliteFileTest, WalStaysSmall)
 {
     const std::string padding(2000, 'p');
     for (int i = 0; i < 3000; ++i) {
@@ -332,7 +338,7 @@ TEST_F(SyncServiceTest, WalStaysSmall)
     EXPECT_LT(std::filesystem::file_size(wal), 8u * 1024 * 1024);
 }
 
-TEST_F(SyncServiceTest, DeletionsReachOnlyMachinesThatStillHaveTheNote)
+TEST_P(SyncServiceTest, DeletionsReachOnlyMachinesThatStillHaveTheNote)
 {
     sync("u@x.org", array({noteObject("gone", "c", 10), noteObject("stays", "s", 10)}));
     sync("u@x.org", array({noteObject("gone", "c", 20, 1)}));
@@ -354,7 +360,7 @@ TEST_F(SyncServiceTest, DeletionsReachOnlyMachinesThatStillHaveTheNote)
     ASSERT_EQ(kept.size(), 2u);
 }
 
-TEST_F(SyncServiceTest, AccountsAreSeparate)
+TEST_P(SyncServiceTest, AccountsAreSeparate)
 {
     sync("a@x.org", array({noteObject("n", "for a", 10)}));
     EXPECT_EQ(sync("b@x.org").at("status"), 601);
@@ -364,11 +370,11 @@ TEST_F(SyncServiceTest, AccountsAreSeparate)
     EXPECT_EQ(idsIn(sync("A@X.org")), std::vector<std::string>{"n"}); // the address's case does not matter
 }
 
-TEST_F(SyncServiceTest, EverythingAcceptedSurvivesARestart)
+TEST_P(SyncServiceTest, EverythingAcceptedSurvivesARestart)
 {
     sync("u@x.org", array({noteObject("n", "caf\xC3\xA9 \xF0\x9F\x98\x80", 10)}));
     const auto before = service.notesOf("u@x.org");
-    SyncService reopened((folder.path() / "service.db").string());
+    SyncService reopened(where);
     EXPECT_EQ(reopened.notesOf("u@x.org"), before);
     EXPECT_TRUE(reopened.isRegistered("u@x.org"));
 }
