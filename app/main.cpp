@@ -1,4 +1,5 @@
 #include "HomeFolder.h"
+#include "SceneGraphBackend.h"
 #include "SingleInstance.h"
 #include "TovikNoteApp.h"
 
@@ -27,6 +28,7 @@ int main(int argc, char *argv[])
     case SingleInstance::Start::unavailable:
         break;
     }
+    sceneGraphBackend::applyToApplication();
     TovikNoteApp app;
     QObject::connect(&instance, &SingleInstance::activationRequested, &app, &TovikNoteApp::raiseWindow);
     return app.run();

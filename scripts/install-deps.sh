@@ -21,7 +21,7 @@ packages=(
   at-spi2-core python3-pyatspi python3-gi iproute2 util-linux
   fonts-material-design-icons-iconfont fonts-dejavu-core fonts-noto-cjk fonts-noto-color-emoji
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libx11-dev libxdamage-dev libxtst-dev
+  libx11-dev libxdamage-dev libxtst-dev libxcb1-dev
 )
 
 missing=()

@@ -69,7 +69,8 @@ Item {
     // up yet when the state or its face has just changed.
     function stateIsFlipped() { return card.cardState ? card.cardState.isFlipped : false }
     function showTurnAsItStands() {
-        turn.stop()
+        if (turn)
+            turn.stop()
         const flipped = stateIsFlipped()
         turnAngle = flipped ? 180 : 0
         backOpacity = flipped ? 1 : 0
@@ -81,26 +82,35 @@ Item {
         target: card.cardState
         function onIsFlippedChanged() {
             const flipped = card.stateIsFlipped()
-            turnAngleAnimation.to = flipped ? 180 : 0
-            backOpacityAnimation.to = flipped ? 1 : 0
-            turn.restart()
+            if (!card.turn)
+                card.turn = turnComponent.createObject(card)
+            card.turn.angleTo = flipped ? 180 : 0
+            card.turn.opacityTo = flipped ? 1 : 0
+            card.turn.restart()
         }
     }
-    ParallelAnimation {
-        id: turn
-        NumberAnimation {
-            id: turnAngleAnimation
-            target: card
-            property: "turnAngle"
-            duration: 350
-            easing.type: Easing.InOutQuad
-        }
-        NumberAnimation {
-            id: backOpacityAnimation
-            target: card
-            property: "backOpacity"
-            duration: 500
-            easing.type: Easing.InOutQuad
+    // Made on the first turn: a grid of cards builds no animation for the
+    // cards nobody turns.
+    property ParallelAnimation turn: null
+    Component {
+        id: turnComponent
+        ParallelAnimation {
+            property alias angleTo: turnAngleAnimation.to
+            property alias opacityTo: backOpacityAnimation.to
+            NumberAnimation {
+                id: turnAngleAnimation
+                target: card
+                property: "turnAngle"
+                duration: 350
+                easing.type: Easing.InOutQuad
+            }
+            NumberAnimation {
+                id: backOpacityAnimation
+                target: card
+                property: "backOpacity"
+                duration: 500
+                easing.type: Easing.InOutQuad
+            }
         }
     }
 
