@@ -228,7 +228,9 @@ void MainViewGuiTest::longPressTurnsACardOver()
     QSignalSpy flippedBack(state, SIGNAL(flipBack()));
     longPress(card);
     QTRY_VERIFY(state->property("isFlipped").toBool());
-    QQuickItem *back = card->findChild<QQuickItem *>("cardBack");
+    // The back face is built once the card turns, a moment after the press.
+    QQuickItem *back = nullptr;
+    QTRY_VERIFY((back = card->findChild<QQuickItem *>("cardBack")));
     QTRY_COMPARE(back->opacity(), 1.0);
     QTRY_VERIFY(!card->findChild<QQuickItem *>("cardFront")->isVisible());
     // A click on the back opens nothing.
@@ -268,7 +270,9 @@ void MainViewGuiTest::favouriteFromTheBackReordersOnTurningBack()
     QQuickItem *card = cards().at(2);
     QCOMPARE(card->property("note").value<Note>().id, "older");
     longPress(card);
-    QQuickItem *back = card->findChild<QQuickItem *>("cardBack");
+    // The back face is built once the card turns, a moment after the press.
+    QQuickItem *back = nullptr;
+    QTRY_VERIFY((back = card->findChild<QQuickItem *>("cardBack")));
     QTRY_COMPARE(back->opacity(), 1.0);
     QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(back->findChild<QQuickItem *>("favoriteButton")));
     QVERIFY(cardState(card)->property("localIsFavorite").toBool());
@@ -287,7 +291,9 @@ void MainViewGuiTest::confirmedDeleteRemovesTheCard()
     QQuickItem *card = cards().at(1);
     QCOMPARE(card->property("note").value<Note>().id, "newer");
     longPress(card);
-    QQuickItem *back = card->findChild<QQuickItem *>("cardBack");
+    // The back face is built once the card turns, a moment after the press.
+    QQuickItem *back = nullptr;
+    QTRY_VERIFY((back = card->findChild<QQuickItem *>("cardBack")));
     QTRY_COMPARE(back->opacity(), 1.0);
     QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(back->findChild<QQuickItem *>("deleteButton")));
     QObject *dialog = card->findChild<QObject *>("deleteConfirmation");
@@ -316,7 +322,9 @@ void MainViewGuiTest::aCardKeepsItsStateWhileItScrolls()
     QQuickItem *card = cardOf(noteId);
     QVERIFY(card);
     longPress(card);
-    QQuickItem *back = card->findChild<QQuickItem *>("cardBack");
+    // The back face is built once the card turns, a moment after the press.
+    QQuickItem *back = nullptr;
+    QTRY_VERIFY((back = card->findChild<QQuickItem *>("cardBack")));
     QTRY_COMPARE(back->opacity(), 1.0);
     QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, centreOf(back->findChild<QQuickItem *>("favoriteButton")));
     QVERIFY(cardState(card)->property("localIsFavorite").toBool());
@@ -332,7 +340,7 @@ void MainViewGuiTest::aCardKeepsItsStateWhileItScrolls()
     card = cardOf(noteId);
     QVERIFY(cardState(card)->property("isFlipped").toBool());
     QVERIFY(cardState(card)->property("localIsFavorite").toBool());
-    back = card->findChild<QQuickItem *>("cardBack");
+    QTRY_VERIFY((back = card->findChild<QQuickItem *>("cardBack")));
     QTRY_COMPARE(back->opacity(), 1.0);
     QVERIFY(!card->findChild<QQuickItem *>("cardFront")->isVisible());
     QQuickItem *favoriteButton = back->findChild<QQuickItem *>("favoriteButton");
