@@ -12,22 +12,18 @@ namespace {
 using simdjson::dom::element;
 using simdjson::dom::element_type;
 
-// A string member's bytes, or nothing. simdjson checks the whole document
-// for UTF-8, but a lone low surrogate written as an escape comes out as bytes
-// that are not: the tree parser refuses those, so the check is repeated on
-// what came out.
+// A string member's bytes, or nothing. simdjson has checked the document's
+// UTF-8 and refuses lone surrogates in escapes, as the tree parser does.
 std::optional<std::string_view> textOf(element value)
 {
     std::string_view text;
     if (value.type() != element_type::STRING || value.get_string().get(text) != simdjson::SUCCESS)
         return std::nullopt;
-    if (!simdjson::validate_utf8(text.data(), text.size()))
-        return std::nullopt;
     return text;
 }
 
-// Integers only, within the signed 64-bit range. A double (also -0, which
-// simdjson keeps as one) goes to the tree parser, which decides.
+// Integers only, within the signed 64-bit range; a double is left to the
+// tree parser, which decides.
 std::optional<int64_t> integerOf(element value)
 {
     if (value.type() == element_type::INT64)
