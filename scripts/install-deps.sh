@@ -12,7 +12,7 @@ packages=(
   qml6-module-qtqml-workerscript qml6-module-qttest qml6-module-qtquick-shapes
   qml6-module-qt-labs-platform qml6-module-qtquick-dialogs
   qcoro-qt6-dev
-  libsecret-1-dev gnome-keyring dbus dbus-x11 libcpp-httplib-dev libssl-dev openssl libgit2-dev zlib1g-dev
+  libsecret-1-dev gnome-keyring dbus dbus-x11 libcpp-httplib-dev libssl-dev openssl libgit2-dev zlib1g-dev libsimdjson-dev
   libcurl4-openssl-dev python3-aiosmtpd libboost-dev
   libpq-dev postgresql nginx systemd
   python3 python3-dbus

@@ -20,6 +20,7 @@ constexpr const char *kSetBase =
         R"(INSERT INTO "syncbases" ("noteid", "rev") VALUES (?, ?) ON CONFLICT ("noteid") DO UPDATE SET "rev" = excluded."rev" WHERE excluded."rev" > "syncbases"."rev")";
 constexpr const char *kDropBase = R"(DELETE FROM "syncbases" WHERE ("noteid" = ?))";
 constexpr const char *kDeleteNote = R"(DELETE FROM "notes" WHERE ("noteid" = ?))";
+const std::string kInsertIfAbsent = std::string(store::kInsertNote) + R"( ON CONFLICT ("noteid") DO NOTHING)";
 
 } // namespace
 
@@ -37,7 +38,7 @@ ReplyWriter::ReplyWriter(const QString &databasePath) : m_db(SyncBases::openStor
 {
     SyncBases::createTable(*m_db);
     m_exists = std::make_unique<SQLite::Statement>(*m_db, store::kSelectNoteById);
-    m_insert = std::make_unique<SQLite::Statement>(*m_db, store::kInsertNote);
+    m_insertIfAbsent = std::make_unique<SQLite::Statement>(*m_db, kInsertIfAbsent);
     m_guardedUpdate = std::make_unique<SQLite::Statement>(*m_db, store::kUpsertUpdateUnchangedNote);
     m_setBase = std::make_unique<SQLite::Statement>(*m_db, kSetBase);
     m_dropBase = std::make_unique<SQLite::Statement>(*m_db, kDropBase);
@@ -123,6 +124,18 @@ void ReplyWriter::recordBase(const QString &noteId, std::optional<int64_t> rev)
 
 ReplyWriter::Outcome ReplyWriter::write(const Note &server, std::optional<int64_t> rev, const Note *sent)
 {
+    // A note the request did not carry is stored only where no row is, which
+    // one statement tells: most of a large reply is notes new here.
+    const bool settledDeletion = server.isdeleted && rev;
+    if (!sent && !settledDeletion) {
+        m_insertIfAbsent->reset();
+        store::bindNewRow(*m_insertIfAbsent, server);
+        if (m_insertIfAbsent->exec() == 0)
+            return Outcome::skipped; // made after the request was built
+        recordBase(server.id, rev);
+        return Outcome::written;
+    }
+
     m_exists->reset();
     store::bindText(*m_exists, 1, server.id);
     const bool exists = m_exists->executeStep();
@@ -131,17 +144,9 @@ ReplyWriter::Outcome ReplyWriter::write(const Note &server, std::optional<int64_
     // A deletion the service recorded at a revision needs no marker here:
     // sent back, it would only be accepted and purged at the next sync, so
     // machines would hold different rows until then.
-    const bool settledDeletion = server.isdeleted && rev;
-    if (!exists) {
-        // A note that went out and is gone now was removed by the user.
-        if (sent || settledDeletion)
-            return Outcome::skipped;
-        m_insert->reset();
-        store::bindNewRow(*m_insert, server);
-        m_insert->exec();
-        recordBase(server.id, rev);
-        return Outcome::written;
-    }
+    // A note that went out and is gone now was removed by the user.
+    if (!exists)
+        return Outcome::skipped;
     // A row the request did not carry was made after it was built.
     if (!sent)
         return Outcome::skipped;

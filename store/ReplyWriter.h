@@ -61,7 +61,7 @@ private:
 
     std::unique_ptr<SQLite::Database> m_db;
     std::unique_ptr<SQLite::Statement> m_exists;
-    std::unique_ptr<SQLite::Statement> m_insert;
+    std::unique_ptr<SQLite::Statement> m_insertIfAbsent;
     std::unique_ptr<SQLite::Statement> m_guardedUpdate;
     std::unique_ptr<SQLite::Statement> m_setBase;
     std::unique_ptr<SQLite::Statement> m_dropBase;

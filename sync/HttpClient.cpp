@@ -116,6 +116,26 @@ void HttpClient::postJson(const QUrl &url, const QByteArray &json, Completion co
     watch(m_manager->post(post, json), true, std::move(completion));
 }
 
+namespace {
+
+// A gzip body ends with its unpacked size modulo 4 GiB: room for that at the
+// start spares the copies of growing the buffer tens of megabytes at a time.
+// It is only a hint (a zlib body has none, a body may lie), capped by the most
+// that deflate can pack into the body's size. The slack past it lets a parser
+// that reads a little beyond the end use the buffer in place.
+qint64 unpackedSizeHint(const QByteArray &packed)
+{
+    constexpr qint64 slack = 4096;
+    const qint64 fallback = packed.size() * 4;
+    if (packed.size() < 18 || uchar(packed[0]) != 0x1f || uchar(packed[1]) != 0x8b)
+        return fallback;
+    const auto *tail = reinterpret_cast<const uchar *>(packed.constData() + packed.size() - 4);
+    const qint64 size = qint64(tail[0]) | qint64(tail[1]) << 8 | qint64(tail[2]) << 16 | qint64(tail[3]) << 24;
+    return std::min(size, packed.size() * 1032) + slack;
+}
+
+} // namespace
+
 HttpOutcome HttpClient::unpacked(HttpOutcome outcome)
 {
     if (!outcome.gzipped || outcome.failed())
@@ -132,7 +152,7 @@ HttpOutcome HttpClient::unpacked(HttpOutcome outcome)
     if (inflateInit2(&stream, 15 + 32) != Z_OK)
         return broken("cannot start");
     QByteArray plain;
-    plain.resize(std::min<qint64>(std::max<qint64>(outcome.body.size() * 4, 4096), maxUnpackedBytes));
+    plain.resize(std::min<qint64>(std::max<qint64>(unpackedSizeHint(outcome.body), 4096), maxUnpackedBytes));
     stream.next_in = reinterpret_cast<Bytef *>(outcome.body.data());
     stream.avail_in = uInt(outcome.body.size());
     int result = Z_OK;

@@ -1,6 +1,7 @@
 #include "ReplyApplier.h"
 
 #include "Console.h"
+#include "FastReply.h"
 #include "ReplyWriter.h"
 #include "SyncErrors.h"
 
@@ -101,13 +102,81 @@ bool isArrayOfObjects(const ordered_json &value)
         && std::all_of(value.begin(), value.end(), [](const ordered_json &n) { return n.is_object(); });
 }
 
+// Purges the notes sent as deleted, then reads each of the `count` server
+// notes with `read` and stores it; a NoteFieldError from `read` keeps the
+// notes before it.
+template <typename Read>
+void applyEach(size_t count, const ReplyApplier::SentNotes &sent, const QString &databasePath, Read read)
+{
+    ReplyWriter writer(databasePath);
+    QSet<QString> purged;
+    try {
+        const QStringList removed = writer.purgeSentDeletedNotes(sent.values());
+        purged = QSet<QString>(removed.begin(), removed.end());
+    } catch (const std::exception &error) {
+        printLine(QStringLiteral("Error while deleting locally deleted notes: ") + errorDescription(error));
+    }
+
+    writer.beginBatch();
+    try {
+        for (size_t index = 0; index < count; ++index) {
+            std::optional<FastReply::ServerNote> server;
+            try {
+                server.emplace(read(index));
+            } catch (const NoteFieldError &) {
+                // The notes before the malformed one stay stored.
+                writer.commitBatch();
+                throw;
+            }
+            if (writer.batchIsFull()) {
+                writer.commitBatch();
+                writer.beginBatch();
+            }
+            // A row this purge just removed was unchanged: the server's copy
+            // takes its place as it would over any absent row.
+            const Note &note = server->note;
+            const auto it = sent.constFind(note.id);
+            const Note *sentCopy = it != sent.cend() && !purged.contains(note.id) ? &*it : nullptr;
+            writer.write(note, server->rev, sentCopy);
+        }
+        writer.commitBatch();
+    } catch (...) {
+        writer.rollbackBatch();
+        throw;
+    }
+}
+
+// Applies a 602 reply's notes; the sync's result with its printed line.
+template <typename Apply>
+ServerResult appliedReply(const QString &message, Apply apply)
+{
+    try {
+        apply();
+    } catch (...) {
+        const ServerError error = currentError();
+        printLine(QStringLiteral("Error updating local database: ") + error.description);
+        return ServerResult::failure(error);
+    }
+    return ServerResult::success(message);
+}
+
 } // namespace
 
 namespace ReplyApplier {
 
-ServerResult handleReply(const QByteArray &body, const SentNotes &sent, const QString &databasePath)
+ServerResult handleReply(const QByteArray &body, const SentNotes &sent, const QString &databasePath, Parsing parsing)
 {
     try {
+        if (parsing == Parsing::fastFirst) {
+            const FastReply fast(body);
+            if (fast.accepted()) {
+                if (fast.status() != 602)
+                    return ServerResult::success(fast.message());
+                return appliedReply(fast.message(), [&] {
+                    applyEach(fast.noteCount(), sent, databasePath, [&fast](size_t index) { return fast.note(index); });
+                });
+            }
+        }
         ordered_json reply;
         try {
             reply = parseReply(body);
@@ -135,14 +204,7 @@ ServerResult handleReply(const QByteArray &body, const SentNotes &sent, const QS
                 printLine(QStringLiteral("Error: Status 602 but no notes found in response"));
                 return ownFailure(QStringLiteral("Status 602 but no notes found"));
             }
-            try {
-                applyServerNotes(*notesIt, sent, databasePath);
-            } catch (...) {
-                const ServerError error = currentError();
-                printLine(QStringLiteral("Error updating local database: ") + error.description);
-                return ServerResult::failure(error);
-            }
-            return ServerResult::success(message);
+            return appliedReply(message, [&] { applyServerNotes(*notesIt, sent, databasePath); });
         }
         if (status == 601)
             return ServerResult::success(message);
@@ -158,43 +220,13 @@ ServerResult handleReply(const QByteArray &body, const SentNotes &sent, const QS
 
 void applyServerNotes(const ordered_json &serverNotes, const SentNotes &sent, const QString &databasePath)
 {
-    ReplyWriter writer(databasePath);
-    QSet<QString> purged;
-    try {
-        const QStringList removed = writer.purgeSentDeletedNotes(sent.values());
-        purged = QSet<QString>(removed.begin(), removed.end());
-    } catch (const std::exception &error) {
-        printLine(QStringLiteral("Error while deleting locally deleted notes: ") + errorDescription(error));
-    }
-
-    writer.beginBatch();
-    try {
-        for (const ordered_json &object : serverNotes) {
-            std::optional<Note> note;
-            std::optional<int64_t> rev;
-            try {
-                note = noteFromServer(object);
-                rev = revisionOf(object);
-            } catch (const NoteFieldError &) {
-                // The notes before the malformed one stay stored.
-                writer.commitBatch();
-                throw;
-            }
-            if (writer.batchIsFull()) {
-                writer.commitBatch();
-                writer.beginBatch();
-            }
-            // A row this purge just removed was unchanged: the server's copy
-            // takes its place as it would over any absent row.
-            const auto it = sent.constFind(note->id);
-            const Note *sentCopy = it != sent.cend() && !purged.contains(note->id) ? &*it : nullptr;
-            writer.write(*note, rev, sentCopy);
-        }
-        writer.commitBatch();
-    } catch (...) {
-        writer.rollbackBatch();
-        throw;
-    }
+    applyEach(serverNotes.size(), sent, databasePath, [&serverNotes](size_t index) {
+        const ordered_json &object = serverNotes[index];
+        FastReply::ServerNote server;
+        server.note = noteFromServer(object);
+        server.rev = revisionOf(object);
+        return server;
+    });
 }
 
 } // namespace ReplyApplier

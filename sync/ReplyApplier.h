@@ -17,9 +17,15 @@ namespace ReplyApplier {
 // Each note as the request carried it, by identifier.
 using SentNotes = QHash<QString, Note>;
 
+// How handleReply() reads the reply: the fast reader for the common valid
+// reply with the full tree for anything else, or the full tree alone. Both
+// give the same result and lines; the second exists to show that they do.
+enum class Parsing { fastFirst, treeOnly };
+
 // Parses the reply, checks its form and applies a 602 reply's notes to the
 // store at `databasePath`. Never throws: every failure is the result.
-ServerResult handleReply(const QByteArray &body, const SentNotes &sent, const QString &databasePath);
+ServerResult handleReply(const QByteArray &body, const SentNotes &sent, const QString &databasePath,
+                         Parsing parsing = Parsing::fastFirst);
 
 // Purges the notes sent as deleted, then stores each server note in order,
 // both only where the local row is unchanged since it was sent, each note's
