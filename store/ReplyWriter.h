@@ -54,7 +54,7 @@ public:
     // Drops the open batch, if any; never throws.
     void rollbackBatch() noexcept;
 
-    static constexpr std::chrono::milliseconds maxHold{20};
+    static constexpr std::chrono::milliseconds maxHold{40};
 
 private:
     void recordBase(const QString &noteId, std::optional<int64_t> rev);
