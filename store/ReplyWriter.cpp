@@ -37,6 +37,9 @@ bool sameUserFields(const Note &a, const Note &b)
 ReplyWriter::ReplyWriter(const QString &databasePath) : m_db(SyncBases::openStoreFile(databasePath))
 {
     SyncBases::createTable(*m_db);
+    // A large reply touches every page of both tables' indexes; with SQLite's
+    // default 2 MB cache each batch would read them from the file again.
+    m_db->exec("PRAGMA cache_size = -65536");
     m_exists = std::make_unique<SQLite::Statement>(*m_db, store::kSelectNoteById);
     m_insertIfAbsent = std::make_unique<SQLite::Statement>(*m_db, kInsertIfAbsent);
     m_guardedUpdate = std::make_unique<SQLite::Statement>(*m_db, store::kUpsertUpdateUnchangedNote);
