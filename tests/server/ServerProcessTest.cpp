@@ -28,11 +28,24 @@ using nlohmann::ordered_json;
 
 namespace {
 
-std::vector<std::string> plainArguments(const TemporaryFolder &folder)
+std::vector<std::string> plainArguments(const std::string &where)
 {
     // These tests send more requests than one client IP address may by default.
-    return {"--port", "0", "--db", (folder.path() / "service.db").string(), "--requests-per-minute", "1000000"};
+    return {"--port", "0", "--db", where, "--requests-per-minute", "1000000"};
 }
+
+std::vector<std::string> plainArguments(const TemporaryFolder &folder)
+{
+    return plainArguments((folder.path() / "service.db").string());
+}
+
+// The program's own behaviour over each store it can keep its notes in.
+class ServerProcessOnStore : public ::testing::TestWithParam<StoreKind> {
+protected:
+    TemporaryFolder folder;
+    const std::string where = newStoreAddress(GetParam(), folder);
+};
+INSTANTIATE_FOR_BOTH_STORES(ServerProcessOnStore);
 
 std::string postHead(const std::string &extraHeaders)
 {
@@ -40,10 +53,9 @@ std::string postHead(const std::string &extraHeaders)
         + machineHeaders().find("Authorization")->second + "\r\n" + extraHeaders + "\r\n";
 }
 
-TEST(ServerProcess, AnswersOnAPortItPicks)
+TEST_P(ServerProcessOnStore, AnswersOnAPortItPicks)
 {
-    TemporaryFolder folder;
-    ServerProcess server(TOVIK_SYNC_SERVER_PATH, plainArguments(folder));
+    ServerProcess server(TOVIK_SYNC_SERVER_PATH, plainArguments(where));
     ASSERT_GT(server.port(), 0) << server.firstLine();
 
     httplib::Client client("127.0.0.1", server.port());
@@ -221,10 +233,9 @@ TEST(ServerProcess, SlowConnectionsDoNotStallOthers)
 
 // Large answers go gzip-compressed at a fast level even to a client that
 // offers brotli, on a connection that stays open from one sync to the next.
-TEST(ServerProcess, LargeAnswersAreGzippedOnAKeptConnection)
+TEST_P(ServerProcessOnStore, LargeAnswersAreGzippedOnAKeptConnection)
 {
-    TemporaryFolder folder;
-    ServerProcess server(TOVIK_SYNC_SERVER_PATH, plainArguments(folder));
+    ServerProcess server(TOVIK_SYNC_SERVER_PATH, plainArguments(where));
     ASSERT_GT(server.port(), 0) << server.firstLine();
 
     ordered_json notes = ordered_json::array();
@@ -255,11 +266,10 @@ TEST(ServerProcess, LargeAnswersAreGzippedOnAKeptConnection)
     EXPECT_EQ(ordered_json::parse(small->body).at("status"), 601);
 }
 
-TEST(ServerProcess, AcceptedNotesSurviveAKill)
+TEST_P(ServerProcessOnStore, AcceptedNotesSurviveAKill)
 {
-    TemporaryFolder folder;
     {
-        ServerProcess server(TOVIK_SYNC_SERVER_PATH, plainArguments(folder));
+        ServerProcess server(TOVIK_SYNC_SERVER_PATH, plainArguments(where));
         ASSERT_GT(server.port(), 0);
         httplib::Client client("127.0.0.1", server.port());
         client.set_default_headers(machineHeaders());
@@ -269,7 +279,7 @@ TEST(ServerProcess, AcceptedNotesSurviveAKill)
         ASSERT_EQ(stored->status, 200);
         EXPECT_EQ(server.stop(SIGKILL), -SIGKILL);
     }
-    ServerProcess restarted(TOVIK_SYNC_SERVER_PATH, plainArguments(folder));
+    ServerProcess restarted(TOVIK_SYNC_SERVER_PATH, plainArguments(where));
     ASSERT_GT(restarted.port(), 0);
     httplib::Client client("127.0.0.1", restarted.port());
     client.set_default_headers(machineHeaders());
