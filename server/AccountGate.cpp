@@ -219,7 +219,7 @@ struct AccountGate::Admission {
     int64_t retryAfterSeconds = 0;
 };
 
-AccountGate::AccountGate(SyncService &service, AccessOptions options, std::ostream &log)
+AccountGate::AccountGate(SyncService &service, AccessOptions options, const ServiceLog &log)
     : m_service(service), m_options(std::move(options)), m_log(log)
 {
     m_service.store().setUp([](SqlSession &db) {
@@ -327,7 +327,7 @@ ServiceResponse AccountGate::handleSync(std::string_view authorization, const st
         case Outcome::LinkMailed:
             if (!m_mailer->enqueue(approvalMail(email, clientIp, now, now + linkLifetimeSeconds,
                                                 m_options.publicUrl + "/approve?token=" + token)))
-                m_log << "mail not sent: the queue is full\n" << std::flush;
+                m_log.line("mail not sent: the queue is full");
             break;
         case Outcome::ApprovalNeeded:
             break;
@@ -406,7 +406,7 @@ ServiceResponse AccountGate::handleApproval(std::string_view method, std::string
             return htmlResponse(404, invalidLinkPage());
         if (!confirming)
             return htmlResponse(200, approvalPage(found.email, found.requestIp, found.requestedTime, token));
-        m_log << "a machine was approved by link\n" << std::flush;
+        m_log.line("a machine was approved by link");
         return htmlResponse(200, approvedPage());
     } catch (const StoreUnavailable &) {
         return SyncService::unavailable();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ServiceLog.h"
+
 #include "AccessOptions.h"
 #include "Mailer.h"
 #include "RateLimits.h"
@@ -9,7 +11,6 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -33,7 +34,7 @@ public:
     static constexpr int64_t linkLifetimeSeconds = 24 * 60 * 60;
     static constexpr int64_t mailIntervalSeconds = 10 * 60;
 
-    AccountGate(SyncService &service, AccessOptions options, std::ostream &log);
+    AccountGate(SyncService &service, AccessOptions options, const ServiceLog &log);
     ~AccountGate();
     AccountGate(const AccountGate &) = delete;
     AccountGate &operator=(const AccountGate &) = delete;
@@ -57,7 +58,7 @@ private:
 
     SyncService &m_service;
     const AccessOptions m_options;
-    std::ostream &m_log;
+    const ServiceLog &m_log;
     std::unique_ptr<Mailer> m_mailer;
     std::atomic<int64_t> m_nextForgetMs{0};
 };

@@ -107,7 +107,7 @@ std::string sendMail(const SmtpSettings &settings, const Mail &mail)
     return curl_easy_strerror(result);
 }
 
-Mailer::Mailer(SmtpSettings settings, std::ostream &log)
+Mailer::Mailer(SmtpSettings settings, const ServiceLog &log)
     : m_settings(std::move(settings)), m_log(log), m_thread([this] { work(); })
 {
 }
@@ -153,6 +153,6 @@ void Mailer::work()
             failure = error.what();
         }
         if (!failure.empty())
-            m_log << ("mail not sent: " + failure + "\n") << std::flush;
+            m_log.line("mail not sent: " + failure);
     }
 }

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "ServiceLog.h"
+
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <mutex>
-#include <ostream>
 #include <string>
 #include <thread>
 
@@ -35,7 +36,7 @@ std::string sendMail(const SmtpSettings &settings, const Mail &mail);
 // holds up a request. Failures are logged, one line each, and dropped.
 class Mailer {
 public:
-    Mailer(SmtpSettings settings, std::ostream &log);
+    Mailer(SmtpSettings settings, const ServiceLog &log);
     ~Mailer();
     Mailer(const Mailer &) = delete;
     Mailer &operator=(const Mailer &) = delete;
@@ -49,7 +50,7 @@ private:
     void work();
 
     const SmtpSettings m_settings;
-    std::ostream &m_log;
+    const ServiceLog &m_log;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Mail> m_queue;

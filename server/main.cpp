@@ -85,7 +85,7 @@ int main(int argc, char **argv)
     }
     try {
         service = std::make_unique<SyncService>(openSqlStore(options.database, options.store), options.limits.maxBodyBytes);
-        gate = std::make_unique<AccountGate>(*service, options.access, std::cout);
+        gate = std::make_unique<AccountGate>(*service, options.access, *log);
         addSyncRoutes(routes, *gate);
     } catch (const std::exception &error) {
         std::cerr << "tovik-sync-server: " << error.what() << "\n";

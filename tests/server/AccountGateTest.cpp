@@ -302,7 +302,7 @@ TEST_P(AccountGateTest, TheMailedLinkApprovesOnItsButtonOnlyAndOnlyOnce)
     }
     EXPECT_EQ(relay.count(), 3u);
     service.process().stop(SIGTERM);
-    EXPECT_NE(service.process().restOfOutput().find("a machine was approved by link"), std::string::npos);
+    EXPECT_NE(service.process().errorOutput().find(" a machine was approved by link\n"), std::string::npos);
 }
 
 // What an attacker who knows the owner's address, and has a machine of his
@@ -523,8 +523,8 @@ TEST_P(AccountGateTest, MailGoesOnlyOverTlsAndNeverHoldsUpARequest)
     std::this_thread::sleep_for(std::chrono::seconds(1));
     EXPECT_EQ(m_relay->count(), 0u);
     m_service->process().stop(SIGTERM);
-    const std::string output = m_service->process().restOfOutput();
-    EXPECT_NE(output.find("\nmail not sent: "), std::string::npos) << output;
+    const std::string output = m_service->process().restOfOutput() + m_service->process().errorOutput();
+    EXPECT_NE(output.find(" mail not sent: "), std::string::npos) << output;
     EXPECT_EQ(output.find("plain@x.org"), std::string::npos) << output;
     m_service.reset();
     {
